@@ -1,0 +1,16 @@
+# flashwise_host_test(NAME SOURCES ... LIBS ... [LABELS ...])
+# A GoogleTest program of the host build, registered in CTest with the label "host".
+function(flashwise_host_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(FLASHWISE_WINDOWS)
+    return()
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
+  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  set_tests_properties(${name} PROPERTIES LABELS "host;${T_LABELS}" TIMEOUT 600)
+endfunction()
+
+if(FLASHWISE_WINDOWS AND EXISTS ${CMAKE_SOURCE_DIR}/cmake/WineTest.cmake)
+  include(${CMAKE_SOURCE_DIR}/cmake/WineTest.cmake)
+endif()

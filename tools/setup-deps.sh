@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what the two builds and the Wine tests need on a Debian 12 machine.
+# Every check looks first, so a second run installs nothing.
+set -euo pipefail
+
+need=()
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+pkgs=(cmake ninja-build g++ zlib1g-dev googletest gzip
+      g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+      libz-mingw-w64-dev wine wine64 wine32:i386 xvfb x11-apps imagemagick python3)
+for p in "${pkgs[@]}"; do have_pkg "$p" || need+=("$p"); done
+
+if [ ${#need[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+echo "setup: installing ${need[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}" >/dev/null

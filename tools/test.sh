@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds both trees and runs every test: the host build (with AddressSanitizer and
+# UBSan) natively, the Windows build under Wine in a prefix of its own.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tools/setup-deps.sh
+
+jobs=$(nproc)
+cmake --preset host >/dev/null
+cmake --build --preset host -j "$jobs"
+ctest --preset host -j "$jobs"
+
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$jobs"
+ctest --preset windows
