@@ -2,6 +2,7 @@
 // The boot-loader link as the download driver sees it. CConnManager carries the
 // protocol over the USB serial host device; CConnManagerVista (derived) over WinUSB.
 
+#include <cstddef>
 #include <cstdint>
 
 namespace flashwise {
