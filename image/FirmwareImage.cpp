@@ -10,7 +10,10 @@ bool CFirmwareImage::OpenImage(const std::filesystem::path& path) {
         return false;
     }
     path_ = path;
-    // A short file fills only the start of the copies; the rest keeps what it held.
+    // A short file fills only the start of the copies. The rest is cleared first, so
+    // that a short file opened after a longer one never inherits its section sizes.
+    header_.fill(0);
+    table_.fill(0);
     file_.Seek(0);
     file_.Read(header_.data(), header_.size());
     file_.Seek(HeaderWord(0x44));

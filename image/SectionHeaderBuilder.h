@@ -1,0 +1,39 @@
+#pragma once
+// Builds the 256-byte section header that goes ahead of every transfer unit, with
+// its word checksum. Unit data is read in 8192-byte chunks, so memory stays the same
+// whatever the size of the image.
+
+#include <cstdint>
+#include <filesystem>
+
+#include "image/FirmwareImage.h"
+#include "image/RandomAccessFile.h"
+
+namespace flashwise {
+
+class SectionHeaderBuilder {
+public:
+    static constexpr int kBuilt = 1;
+    static constexpr int kExtRomUnavailable = 0;  // unit 55: ExtRom.tmp cannot be opened
+    static constexpr int kUnknownCode = -3;
+    static constexpr std::size_t kChunkSize = 8192;
+
+    // extRomPath: where unit 55's unpacked entry lives (ExtRom.tmp in the working folder).
+    explicit SectionHeaderBuilder(CFirmwareImage& image,
+                                  std::filesystem::path extRomPath = "ExtRom.tmp");
+
+    // Fills the 256-byte header for `code` (the caller zero-fills it first).
+    int BuildSectionHeader(std::uint8_t* header, int code);
+
+    // The unit's size words as placed in its header plus every whole little-endian data
+    // word of `length` bytes from `offset`; 1 to 3 trailing bytes are not summed.
+    // Unit 55 reads the builder's open ExtRom.tmp from its current position.
+    std::uint32_t SumDataWords(std::uint64_t offset, std::uint32_t length, int code);
+
+private:
+    CFirmwareImage& image_;
+    std::filesystem::path extRomPath_;
+    RandomAccessFile extRomFile_;
+};
+
+}  // namespace flashwise
