@@ -4,10 +4,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "link/Clock.h"
+#include "link/Pause.h"
 
 namespace flashwise {
 
 class CFirmwareImage;
+class SerialPort;
 
 constexpr std::size_t kRequestBlockSize = 72;
 constexpr std::size_t kSectionHeaderSize = 256;
@@ -15,6 +21,11 @@ constexpr std::size_t kStatusRecordSize = 20;
 
 class CConnManager {
 public:
+    // The serial link over `port`; every protocol pause goes through `pause`.
+    CConnManager(std::unique_ptr<SerialPort> port, PauseFn pause, ClockFn clock = RealClock());
+    CConnManager(const CConnManager&) = delete;
+    CConnManager& operator=(const CConnManager&) = delete;
+
     virtual ~CConnManager();
     virtual void EndTransfer();
     virtual bool Open();
@@ -24,8 +35,39 @@ public:
     virtual bool SendSection(CFirmwareImage* image, std::uint8_t* request,
                              const std::uint8_t* header, int code);
 
+    // The last progress figure the boot loader reported, rounded up to the next
+    // multiple of 100 when a unit is written.
+    std::uint32_t DeviceProgress() const { return progress_; }
+
 protected:
     CConnManager();  // a link with no transport, for derived links and test doubles
+    CConnManager(PauseFn pause, ClockFn clock);
+
+    // Reads exactly `count` bytes or fails.
+    using ReadExactFn = std::function<bool(int count, std::uint8_t* buffer)>;
+    // Completes the 20 bytes in `record` and judges them as the reply to an announcement.
+    static bool JudgeReadiness(std::uint8_t* record, const ReadExactFn& readExact);
+    // Reads status records until the unit is written (true), rejected, the transport
+    // fails or the boot loader has sent no record for too long (false).
+    bool AwaitUnitResult(std::uint8_t* record, const ReadExactFn& readExact);
+
+    PauseFn pause_;
+    ClockFn clock_;
+    std::uint32_t progress_ = 0;
+    CFirmwareImage* currentImage_ = nullptr;
+
+private:
+    bool PortOpen() const;
+    // Up to `count` bytes with the empty-read allowance; the number that arrived, or -1
+    // for a bad request.
+    int ReadAvailable(int count, std::uint8_t* buffer);
+    bool ReadExact(int count, std::uint8_t* buffer);
+    bool WriteAll(const std::uint8_t* bytes, std::uint32_t count);
+    // Clear DTR, write the 72-byte block, optionally pause, set DTR.
+    bool WriteMarkedBlock(const std::uint8_t* block, std::uint32_t pauseMs);
+    bool WaitForPortEvent();
+
+    std::unique_ptr<SerialPort> port_;
 };
 
 }  // namespace flashwise
