@@ -29,6 +29,7 @@ struct SerialScript {
     int shortWriteAt = -1;                   // index of the write that moves one byte fewer
     bool failSetDtr = false, failClearDtr = false;
     std::uint64_t* clock = nullptr;          // advanced by the read timeout on every empty read
+    std::uint64_t msPerDataRead = 0;         // and by this on every read that delivers bytes
 };
 
 class FakeSerialPort : public SerialPort {
@@ -99,6 +100,7 @@ public:
         run.erase(run.begin(), run.begin() + n);
         if (run.empty()) s_->reads.pop_front();
         *done = n;
+        if (s_->clock != nullptr) *s_->clock += s_->msPerDataRead;
         return true;
     }
     bool WriteBytes(const std::uint8_t* buffer, std::uint32_t count, std::uint32_t* done) override {
