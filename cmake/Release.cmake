@@ -1,0 +1,256 @@
+# Turning a release folder into the program file that carries it (Windows build).
+#
+# flashwise_release(NAME <name> DIR <folder>)
+#   Reads <folder>/release.cmake and <folder>/text/{base,neutral}/<id>.txt (format in
+#   releases/README.md) and generates <build>/releases/<name>/Release.rc. From it:
+#     flashwise_release_<name>            <build>/releases/<name>/Flashwise.exe, the
+#                                         program (only when flashwise_app exists)
+#     flashwise_release_<name>_resources  <build>/releases/<name>/FlashwiseResources.dll,
+#                                         the same resources with no code, for checks
+#   Sets FLASHWISE_RELEASE_<name>_DIR (the output folder) in the caller's scope.
+#
+# flashwise_satellite(NAME <file name without .dll> MARKER <text> [OUTPUT_DIRECTORY <dir>])
+#   A resource-only satellite library: the string table with <MARKER> in front of
+#   every text (language 1028), the dialog layouts, the side picture and the icon.
+#   Target and file are both named <NAME>; the default folder is <build>/satellites.
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
+set(FLASHWISE_RES_DIR ${CMAKE_SOURCE_DIR}/res)
+set(FLASHWISE_TXT_IDS 156 157 158 159 160 161)
+set(FLASHWISE_HELPER_BINS "103=SysReboot.exe" "146=DeviceMode.exe" "149=DeviceSpy.exe" "150=wcestest.exe")
+
+# The side picture and the icon, drawn once per build folder that needs them.
+function(_flashwise_art_dir out_var)
+  set(dir ${CMAKE_CURRENT_BINARY_DIR}/art)
+  get_directory_property(done FLASHWISE_ART_RULE)
+  if(NOT done)
+    set(script ${CMAKE_SOURCE_DIR}/tools/make_package_art.py)
+    add_custom_command(
+      OUTPUT ${dir}/FlashwiseSide.bmp ${dir}/FlashwiseIcon.ico
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+      COMMAND ${Python3_EXECUTABLE} ${script} --bitmap ${dir}/FlashwiseSide.bmp --icon ${dir}/FlashwiseIcon.ico
+      DEPENDS ${script}
+      COMMENT "Drawing the side picture and the icon"
+      VERBATIM)
+    set_directory_properties(PROPERTIES FLASHWISE_ART_RULE ON)
+  endif()
+  set(${out_var} ${dir} PARENT_SCOPE)
+endfunction()
+
+# Phone-side stand-ins are plain text; the desktop-side one is a tiny console program
+# so that running it works and says what it is.
+function(_flashwise_helper_standins out_dir_var)
+  set(dir ${CMAKE_BINARY_DIR}/releases/stand-ins)
+  if(NOT TARGET flashwise_standin_wcestest)
+    foreach(pair "SysReboot.exe=phone-side reboot helper"
+                 "DeviceMode.exe=phone-side mode helper"
+                 "DeviceSpy.exe=phone-side information helper")
+      string(REPLACE "=" ";" parts "${pair}")
+      list(GET parts 0 file)
+      list(GET parts 1 role)
+      file(CONFIGURE OUTPUT ${dir}/${file} CONTENT
+           "Flashwise stand-in for ${file}, the ${role}. This is not a program: this release was built without the real helper programs.\n")
+    endforeach()
+    add_executable(flashwise_standin_wcestest ${CMAKE_SOURCE_DIR}/releases/stand-ins/wcestest_standin.c)
+    set_target_properties(flashwise_standin_wcestest PROPERTIES
+      OUTPUT_NAME wcestest RUNTIME_OUTPUT_DIRECTORY ${dir})
+  endif()
+  set(${out_dir_var} ${dir} PARENT_SCOPE)
+endfunction()
+
+function(_flashwise_rc_path out_var path)
+  file(TO_CMAKE_PATH "${path}" p)
+  set(${out_var} "\"${p}\"" PARENT_SCOPE)
+endfunction()
+
+# A resource-only library: resources, no code, no entry point, no imports.
+function(_flashwise_resource_library target output_name output_dir)
+  add_library(${target} SHARED ${ARGN})
+  set_target_properties(${target} PROPERTIES
+    PREFIX "" OUTPUT_NAME ${output_name} LINKER_LANGUAGE C
+    RUNTIME_OUTPUT_DIRECTORY ${output_dir} ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  target_link_options(${target} PRIVATE -nostdlib -nostartfiles -Wl,--entry,0)
+endfunction()
+
+function(flashwise_release)
+  cmake_parse_arguments(R "" "NAME;DIR" "" ${ARGN})
+  if(NOT FLASHWISE_WINDOWS)
+    return()
+  endif()
+  if(NOT R_NAME OR NOT R_DIR)
+    message(FATAL_ERROR "flashwise_release: NAME and DIR are required")
+  endif()
+  get_filename_component(dir "${R_DIR}" ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  if(NOT EXISTS ${dir}/release.cmake)
+    message(FATAL_ERROR "flashwise_release(${R_NAME}): ${dir}/release.cmake is missing")
+  endif()
+
+  set(RELEASE_FIRMWARE_IMAGE "")
+  set(RELEASE_BOOT_LOADER_IMAGE "")
+  set(RELEASE_HELPERS "stand-ins")
+  include(${dir}/release.cmake)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${dir}/release.cmake)
+
+  set(out ${CMAKE_BINARY_DIR}/releases/${R_NAME})
+  set(work ${CMAKE_CURRENT_BINARY_DIR}/work/${R_NAME})
+  set(payloads "")
+  _flashwise_rc_path(placeholder ${FLASHWISE_RES_DIR}/fake.bin)
+  list(APPEND payloads ${FLASHWISE_RES_DIR}/fake.bin)
+
+  # Helpers: base layer.
+  if(RELEASE_HELPERS STREQUAL "stand-ins")
+    _flashwise_helper_standins(helper_dir)
+    set(helper_deps flashwise_standin_wcestest)
+  else()
+    get_filename_component(helper_dir "${RELEASE_HELPERS}" ABSOLUTE BASE_DIR ${dir})
+    set(helper_deps "")
+  endif()
+  set(base_bin "")
+  foreach(pair ${FLASHWISE_HELPER_BINS})
+    string(REPLACE "=" ";" parts "${pair}")
+    list(GET parts 0 id)
+    list(GET parts 1 file)
+    _flashwise_rc_path(p ${helper_dir}/${file})
+    string(APPEND base_bin "${id} BIN ${p}\n")
+    list(APPEND payloads ${helper_dir}/${file})
+  endforeach()
+  string(APPEND base_bin "152 BIN ${placeholder}\n153 BIN ${placeholder}\n")
+
+  # Images: language-neutral layer.
+  set(neutral_bin "")
+  if(RELEASE_FIRMWARE_IMAGE STREQUAL "generate")
+    set(image ${work}/firmware.abi)
+    set(script ${CMAKE_SOURCE_DIR}/tools/make_firmware_image.py)
+    add_custom_command(
+      OUTPUT ${image}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${work}
+      COMMAND ${Python3_EXECUTABLE} ${script} --output ${image}
+      DEPENDS ${script}
+      COMMENT "Generating the firmware image of release ${R_NAME}"
+      VERBATIM)
+  elseif(RELEASE_FIRMWARE_IMAGE)
+    get_filename_component(image "${RELEASE_FIRMWARE_IMAGE}" ABSOLUTE BASE_DIR ${dir})
+  else()
+    message(FATAL_ERROR "flashwise_release(${R_NAME}): RELEASE_FIRMWARE_IMAGE is not set")
+  endif()
+  _flashwise_rc_path(p ${image})
+  string(APPEND neutral_bin "152 BIN ${p}\n")
+  list(APPEND payloads ${image})
+  if(RELEASE_BOOT_LOADER_IMAGE)
+    get_filename_component(boot "${RELEASE_BOOT_LOADER_IMAGE}" ABSOLUTE BASE_DIR ${dir})
+    _flashwise_rc_path(p ${boot})
+    string(APPEND neutral_bin "153 BIN ${p}\n")
+    list(APPEND payloads ${boot})
+  endif()
+
+  # Release texts: every id in the base layer (placeholder when the folder has none),
+  # the neutral layer only where the folder supplies one.
+  set(base_txt "")
+  set(neutral_txt "")
+  foreach(id ${FLASHWISE_TXT_IDS})
+    if(EXISTS ${dir}/text/base/${id}.txt)
+      _flashwise_rc_path(p ${dir}/text/base/${id}.txt)
+      list(APPEND payloads ${dir}/text/base/${id}.txt)
+      string(APPEND base_txt "${id} TXT ${p}\n")
+    else()
+      string(APPEND base_txt "${id} TXT ${placeholder}\n")
+    endif()
+    if(EXISTS ${dir}/text/neutral/${id}.txt)
+      _flashwise_rc_path(p ${dir}/text/neutral/${id}.txt)
+      list(APPEND payloads ${dir}/text/neutral/${id}.txt)
+      string(APPEND neutral_txt "${id} TXT ${p}\n")
+    endif()
+  endforeach()
+  file(GLOB texts CONFIGURE_DEPENDS ${dir}/text/base/* ${dir}/text/neutral/*)
+  foreach(t ${texts})
+    get_filename_component(n ${t} NAME)
+    if(NOT n MATCHES "^(15[6-9]|16[01])\\.txt$")
+      message(FATAL_ERROR "flashwise_release(${R_NAME}): ${t} is not a release text (156.txt to 161.txt)")
+    endif()
+  endforeach()
+
+  set(rc_text "// Generated from ${dir} by flashwise_release(); do not edit.
+#include <windows.h>
+#include \"ResourceIds.h\"
+
+LANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US
+#include \"Strings.rc\"
+#include \"Dialogs.rc\"
+#include \"Pictures.rc\"
+#include \"Program.rc\"
+
+// Base layer: an entry for every custom id.
+LANGUAGE LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL
+${base_bin}${base_txt}
+// Language-neutral layer: what this release supplies over the base layer.
+LANGUAGE LANG_NEUTRAL, SUBLANG_NEUTRAL
+${neutral_bin}${neutral_txt}")
+  set(rc ${work}/Release.rc)
+  file(CONFIGURE OUTPUT ${rc} CONTENT "@rc_text@" @ONLY)
+
+  _flashwise_art_dir(art)
+  file(GLOB res_files ${FLASHWISE_RES_DIR}/*.rc ${FLASHWISE_RES_DIR}/*.h ${FLASHWISE_RES_DIR}/*.manifest)
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS
+    "${payloads};${res_files};${art}/FlashwiseSide.bmp;${art}/FlashwiseIcon.ico")
+  set(includes ${FLASHWISE_RES_DIR} ${art})
+
+  set(dll flashwise_release_${R_NAME}_resources)
+  _flashwise_resource_library(${dll} FlashwiseResources ${out} ${rc})
+  target_include_directories(${dll} PRIVATE ${includes})
+  if(helper_deps)
+    add_dependencies(${dll} ${helper_deps})
+  endif()
+
+  if(TARGET flashwise_app)
+    set(exe flashwise_release_${R_NAME})
+    add_executable(${exe} WIN32 ${rc})
+    target_link_libraries(${exe} PRIVATE flashwise_app)
+    target_include_directories(${exe} PRIVATE ${includes})
+    set_target_properties(${exe} PROPERTIES
+      OUTPUT_NAME Flashwise LINKER_LANGUAGE CXX RUNTIME_OUTPUT_DIRECTORY ${out})
+    if(helper_deps)
+      add_dependencies(${exe} ${helper_deps})
+    endif()
+  endif()
+  set(FLASHWISE_RELEASE_${R_NAME}_DIR ${out} PARENT_SCOPE)
+endfunction()
+
+function(flashwise_satellite)
+  cmake_parse_arguments(S "" "NAME;MARKER;OUTPUT_DIRECTORY" "" ${ARGN})
+  if(NOT FLASHWISE_WINDOWS)
+    return()
+  endif()
+  if(NOT S_NAME OR NOT DEFINED S_MARKER)
+    message(FATAL_ERROR "flashwise_satellite: NAME and MARKER are required")
+  endif()
+  if(NOT S_OUTPUT_DIRECTORY)
+    set(S_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/satellites)
+  endif()
+  set(work ${CMAKE_CURRENT_BINARY_DIR}/${S_NAME})
+  set(script ${CMAKE_SOURCE_DIR}/tools/make_satellite_strings.py)
+  add_custom_command(
+    OUTPUT ${work}/SatelliteStrings.rc
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${work}
+    COMMAND ${Python3_EXECUTABLE} ${script} --input ${FLASHWISE_RES_DIR}/Strings.rc
+            --marker ${S_MARKER} --output ${work}/SatelliteStrings.rc
+    DEPENDS ${script} ${FLASHWISE_RES_DIR}/Strings.rc
+    VERBATIM)
+  set(rc_text "// Generated by flashwise_satellite(); do not edit.
+#include <windows.h>
+#include \"ResourceIds.h\"
+
+LANGUAGE LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL
+#include \"SatelliteStrings.rc\"
+#include \"Dialogs.rc\"
+#include \"Pictures.rc\"
+")
+  set(rc ${work}/Satellite.rc)
+  file(CONFIGURE OUTPUT ${rc} CONTENT "@rc_text@" @ONLY)
+  _flashwise_art_dir(art)
+  file(GLOB res_files ${FLASHWISE_RES_DIR}/*.rc ${FLASHWISE_RES_DIR}/*.h)
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS
+    "${work}/SatelliteStrings.rc;${res_files};${art}/FlashwiseSide.bmp;${art}/FlashwiseIcon.ico")
+  _flashwise_resource_library(${S_NAME} ${S_NAME} ${S_OUTPUT_DIRECTORY} ${rc})
+  target_include_directories(${S_NAME} PRIVATE ${work} ${FLASHWISE_RES_DIR} ${art})
+endfunction()
