@@ -1,18 +1,22 @@
 # Turning a release folder into the program file that carries it (Windows build).
 #
-# flashwise_release(NAME <name> DIR <folder>)
+# flashwise_release(NAME <name> DIR <folder> [RESOURCES_ONLY])
 #   Reads <folder>/release.cmake and <folder>/text/{base,neutral}/<id>.txt (format in
 #   releases/README.md) and generates <build>/releases/<name>/Release.rc. From it:
 #     flashwise_release_<name>            <build>/releases/<name>/Flashwise.exe, the
-#                                         program (only when flashwise_app exists)
+#                                         program (only when flashwise_app exists and
+#                                         RESOURCES_ONLY is not given)
 #     flashwise_release_<name>_resources  <build>/releases/<name>/FlashwiseResources.dll,
 #                                         the same resources with no code, for checks
 #   Sets FLASHWISE_RELEASE_<name>_DIR (the output folder) in the caller's scope.
 #
-# flashwise_satellite(NAME <file name without .dll> MARKER <text> [OUTPUT_DIRECTORY <dir>])
+# flashwise_satellite(NAME <file name without .dll> MARKER <text> [TARGET <target>]
+#                     [OUTPUT_DIRECTORY <dir>])
 #   A resource-only satellite library: the string table with <MARKER> in front of
 #   every text (language 1028), the dialog layouts, the side picture and the icon.
-#   Target and file are both named <NAME>; the default folder is <build>/satellites.
+#   The target is <TARGET> (default <NAME>); the default folder is <build>/satellites.
+#   A program named Flashwise.exe finds <folder>/FlashwiseCHT.dll when the two sit
+#   side by side (or the library is elsewhere on the library search path).
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
@@ -69,12 +73,12 @@ function(_flashwise_resource_library target output_name output_dir)
   add_library(${target} SHARED ${ARGN})
   set_target_properties(${target} PROPERTIES
     PREFIX "" OUTPUT_NAME ${output_name} LINKER_LANGUAGE C
-    RUNTIME_OUTPUT_DIRECTORY ${output_dir} ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+    RUNTIME_OUTPUT_DIRECTORY ${output_dir} ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/work/${target})
   target_link_options(${target} PRIVATE -nostdlib -nostartfiles -Wl,--entry,0)
 endfunction()
 
 function(flashwise_release)
-  cmake_parse_arguments(R "" "NAME;DIR" "" ${ARGN})
+  cmake_parse_arguments(R "RESOURCES_ONLY" "NAME;DIR" "" ${ARGN})
   if(NOT FLASHWISE_WINDOWS)
     return()
   endif()
@@ -202,7 +206,7 @@ ${neutral_bin}${neutral_txt}")
     add_dependencies(${dll} ${helper_deps})
   endif()
 
-  if(TARGET flashwise_app)
+  if(TARGET flashwise_app AND NOT R_RESOURCES_ONLY)
     set(exe flashwise_release_${R_NAME})
     add_executable(${exe} WIN32 ${rc})
     target_link_libraries(${exe} PRIVATE flashwise_app)
@@ -217,17 +221,20 @@ ${neutral_bin}${neutral_txt}")
 endfunction()
 
 function(flashwise_satellite)
-  cmake_parse_arguments(S "" "NAME;MARKER;OUTPUT_DIRECTORY" "" ${ARGN})
+  cmake_parse_arguments(S "" "TARGET;NAME;MARKER;OUTPUT_DIRECTORY" "" ${ARGN})
   if(NOT FLASHWISE_WINDOWS)
     return()
   endif()
   if(NOT S_NAME OR NOT DEFINED S_MARKER)
     message(FATAL_ERROR "flashwise_satellite: NAME and MARKER are required")
   endif()
+  if(NOT S_TARGET)
+    set(S_TARGET ${S_NAME})
+  endif()
   if(NOT S_OUTPUT_DIRECTORY)
     set(S_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/satellites)
   endif()
-  set(work ${CMAKE_CURRENT_BINARY_DIR}/${S_NAME})
+  set(work ${CMAKE_CURRENT_BINARY_DIR}/work/${S_TARGET})
   set(script ${CMAKE_SOURCE_DIR}/tools/make_satellite_strings.py)
   add_custom_command(
     OUTPUT ${work}/SatelliteStrings.rc
@@ -251,6 +258,6 @@ LANGUAGE LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL
   file(GLOB res_files ${FLASHWISE_RES_DIR}/*.rc ${FLASHWISE_RES_DIR}/*.h)
   set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS
     "${work}/SatelliteStrings.rc;${res_files};${art}/FlashwiseSide.bmp;${art}/FlashwiseIcon.ico")
-  _flashwise_resource_library(${S_NAME} ${S_NAME} ${S_OUTPUT_DIRECTORY} ${rc})
-  target_include_directories(${S_NAME} PRIVATE ${work} ${FLASHWISE_RES_DIR} ${art})
+  _flashwise_resource_library(${S_TARGET} ${S_NAME} ${S_OUTPUT_DIRECTORY} ${rc})
+  target_include_directories(${S_TARGET} PRIVATE ${work} ${FLASHWISE_RES_DIR} ${art})
 endfunction()
