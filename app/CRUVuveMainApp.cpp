@@ -1,0 +1,61 @@
+#include "app/CRUVuveMainApp.h"
+
+#include "app/PlatformPath.h"
+#include "app/SatelliteName.h"
+#include "app/StartupTexts.h"
+
+namespace flashwise::app {
+
+StartupEnd CRUVuveMainApp::InitInstance(StartupPlatform& platform) {
+    platform.RegisterCommonControls();
+    ChooseResourceSource(platform);
+
+    modelIdentity_ = platform.ReadModelText(kTxtModelIdentity);
+    modelDisplayName_ = platform.ReadModelText(kTxtModelDisplayName);
+
+    // The notice comes first on every start, so a desktop that fails a check still
+    // shows it before the reason.
+    platform.ShowStartupMessage(kTextNotice, modelDisplayName_);
+
+    StartupEnd end = StartupEnd::WizardRan;
+    if (!DesktopHasLibraries(platform, end)) {
+        return end;
+    }
+
+    platform.RunWelcomePage();
+    mainWindow_ = nullptr;
+    return StartupEnd::WizardRan;
+}
+
+void CRUVuveMainApp::ChooseResourceSource(StartupPlatform& platform) {
+    if (platform.UserUiLanguage() != kSatelliteUiLanguage) {
+        return;
+    }
+    // A missing or broken translation is not worth a word: the program's own texts
+    // stay in use.
+    platform.UseSatelliteLibrary(SatelliteLibraryName(platform.ApplicationName(), kSatelliteAbbreviation));
+}
+
+bool CRUVuveMainApp::DesktopHasLibraries(StartupPlatform& platform, StartupEnd& end) {
+    if (PlatformPathFromVersion(platform.PackedVersion()) == PlatformPath::Vista &&
+        !platform.ProbeSystemLibrary(kWinUsbLibrary)) {
+        platform.ShowStartupMessage(kTextWinUsbMissing, modelDisplayName_);
+        end = StartupEnd::WinUsbMissing;
+        return false;
+    }
+    // Both paths talk to the phone through the Remote API; the text names the older
+    // synchronisation software on both.
+    if (!platform.ProbeSystemLibrary(kRapiLibrary)) {
+        platform.ShowStartupMessage(kTextRapiMissing, modelDisplayName_);
+        end = StartupEnd::RapiMissing;
+        return false;
+    }
+    return true;
+}
+
+CRUVuveMainApp& TheApp() {
+    static CRUVuveMainApp app;
+    return app;
+}
+
+}  // namespace flashwise::app

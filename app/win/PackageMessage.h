@@ -1,0 +1,24 @@
+#pragma once
+// Every message box of the program: a string-table text, caption text 22 with the
+// model display name filled in.
+
+#include <windows.h>
+
+#include <string>
+
+namespace flashwise::app {
+
+constexpr unsigned kTextMessageCaption = 22;
+
+// Text `id` of the active source (empty when missing); the template token of the
+// text itself is left alone: only the caption is filled.
+std::wstring PackageText(unsigned id);
+
+// PackageText(id) with the template token replaced by the model display name.
+std::wstring FilledPackageText(unsigned id);
+
+// Shows text `textId` with the filled caption; `owner` null for no owner.
+// Returns the button the user chose.
+int ShowPackageMessage(HWND owner, unsigned textId, UINT buttons);
+
+}  // namespace flashwise::app

@@ -1,0 +1,21 @@
+#pragma once
+// Start-up's view of Windows.
+
+#include "app/StartupPlatform.h"
+
+namespace flashwise::app {
+
+class Win32StartupPlatform final : public StartupPlatform {
+public:
+    void RegisterCommonControls() override;
+    std::uint16_t UserUiLanguage() override;
+    std::u16string ApplicationName() override;
+    bool UseSatelliteLibrary(std::u16string_view fileName) override;
+    std::u16string ReadModelText(unsigned id) override;
+    void ShowStartupMessage(unsigned textId, std::u16string_view displayName) override;
+    std::uint32_t PackedVersion() override;
+    bool ProbeSystemLibrary(std::u16string_view fileName) override;
+    void RunWelcomePage() override;
+};
+
+}  // namespace flashwise::app

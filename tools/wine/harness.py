@@ -1,0 +1,150 @@
+#!/usr/bin/env python3
+"""Brings the Wine test environment up and down and runs one test in it.
+
+  harness.py prefix-up   --state DIR [--install NAME=FILE ...]
+  harness.py prefix-down --state DIR
+  harness.py display-up  --state DIR
+  harness.py display-down --state DIR
+  harness.py run --state DIR --name NAME [--program EXE] [--windows xp|vista]
+                 [--libs rapi,winusb] [--display] [--timeout S] [--driver EXE] -- COMMAND...
+
+`run` gives the test a folder of its own (made afresh), copies the program under the
+test's name there so that the Windows version and the libraries it sees can be set
+for that name alone, and runs COMMAND: under Wine when it is a Windows program, as it
+is otherwise (a script then finds everything in FLASHWISE_* variables).
+"""
+
+import argparse
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import winetest  # noqa: E402
+
+
+def prefix_up(args):
+    state = winetest.State(args.state)
+    started = time.monotonic()
+    made = winetest.make_prefix(state)
+    for item in args.install or []:
+        name, _, source = item.partition("=")
+        if not source or not os.path.isfile(source):
+            raise winetest.HarnessError("cannot install %r: no such file" % item)
+        winetest.install_library(state, name, source)
+    winetest.start_server(state)
+    print("wine prefix %s (%s) ready in %.1f s" % (state.prefix, "new" if made else "reused",
+                                                  time.monotonic() - started))
+
+
+def prefix_down(args):
+    state = winetest.State(args.state)
+    winetest.stop_server(state)
+    print("wineserver of %s stopped" % state.prefix)
+
+
+def display_up(args):
+    state = winetest.State(args.state)
+    print("Xvfb on %s" % winetest.start_display(state))
+
+
+def display_down(args):
+    state = winetest.State(args.state)
+    winetest.stop_display(state)
+    print("Xvfb stopped")
+
+
+def test_exe_name(name):
+    return re.sub(r"[^A-Za-z0-9_]", "_", name) + ".exe"
+
+
+def run(args):
+    state = winetest.State(args.state)
+    if not os.path.exists(state.path("prefix.ready")):
+        raise winetest.HarnessError("the prefix is not set up (the wine_prefix fixture brings it up)")
+    display = None
+    if args.display:
+        display = state.display()
+        if not display:
+            raise winetest.HarnessError("no X display is running (the wine_display fixture brings it up)")
+
+    folder = state.path("tests", args.name)
+    if os.path.exists(folder):
+        shutil.rmtree(folder)
+    os.makedirs(folder)
+
+    libraries = [lib for lib in (args.libs or "").replace(";", ",").split(",") if lib]
+    for lib in libraries:
+        if lib not in winetest.LIBRARIES:
+            raise winetest.HarnessError("unknown library %r (known: %s)" % (lib, ", ".join(winetest.LIBRARIES)))
+
+    env = state.env(display)
+    env["FLASHWISE_WINE_STATE"] = state.root
+    env["FLASHWISE_TEST_DIR"] = folder
+    env["FLASHWISE_PROBE_LOG"] = winetest.windows_path(os.path.join(folder, "probes.log"))
+    if args.driver:
+        env["FLASHWISE_GUIDRIVER"] = os.path.abspath(args.driver)
+    program_copy = None
+    if args.program:
+        program_copy = os.path.join(folder, test_exe_name(args.name))
+        shutil.copyfile(args.program, program_copy)
+        winetest.configure_program(state, os.path.basename(program_copy), args.windows, libraries)
+        env["FLASHWISE_PROGRAM"] = program_copy
+        env["FLASHWISE_PROGRAM_WIN"] = winetest.windows_path(program_copy)
+        env["FLASHWISE_SOURCE_PROGRAM"] = os.path.abspath(args.program)
+    elif args.windows or libraries:
+        raise winetest.HarnessError("--windows and --libs need the program they apply to")
+
+    command = list(args.command)
+    if command and command[0] == "--":
+        command = command[1:]
+    if not command:
+        raise winetest.HarnessError("no command")
+    if command[0].lower().endswith(".exe"):
+        if args.program and os.path.abspath(command[0]) == os.path.abspath(args.program):
+            command[0] = program_copy
+        command = [winetest.WINE] + command
+
+    proc = subprocess.Popen(command, env=env, cwd=folder, start_new_session=True)
+    try:
+        return proc.wait(timeout=args.timeout)
+    except subprocess.TimeoutExpired:
+        print("harness: %s did not end within %d s; ending it" % (args.name, args.timeout), file=sys.stderr)
+        os.killpg(proc.pid, signal.SIGKILL)
+        proc.wait()
+        return 124
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    sub = parser.add_subparsers(dest="verb", required=True)
+    for verb in ("prefix-up", "prefix-down", "display-up", "display-down", "run"):
+        p = sub.add_parser(verb)
+        p.add_argument("--state", required=True)
+        if verb == "prefix-up":
+            p.add_argument("--install", action="append", metavar="NAME=FILE")
+        if verb == "run":
+            p.add_argument("--name", required=True)
+            p.add_argument("--program")
+            p.add_argument("--windows", choices=sorted(winetest.WINDOWS_VERSIONS))
+            p.add_argument("--libs", default="")
+            p.add_argument("--display", action="store_true")
+            p.add_argument("--timeout", type=int, default=60)
+            p.add_argument("--driver")
+            p.add_argument("command", nargs=argparse.REMAINDER)
+    args = parser.parse_args()
+    try:
+        result = {"prefix-up": prefix_up, "prefix-down": prefix_down, "display-up": display_up,
+                  "display-down": display_down, "run": run}[args.verb](args)
+    except (winetest.HarnessError, subprocess.TimeoutExpired) as error:
+        print("harness: %s" % error, file=sys.stderr)
+        return 1
+    return result or 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,312 @@
+"""The Wine side of the Windows tests: one prefix per build folder, a persistent
+wineserver, an X server for tests that show windows, and a driver that reads and
+presses the program's windows.
+
+State lives in one folder (the build folder's wine/):
+  prefix/            the Wine prefix, made once and reused
+  prefix.ready       written when the prefix is complete
+  display            the X display of the running Xvfb
+  xvfb.pid           its process id
+  tests/<name>/      each test's own folder, made afresh for every run
+  logs/              what the prefix, the wineserver and Xvfb wrote
+"""
+
+import json
+import os
+import shutil
+import signal
+import subprocess
+import time
+
+WINE = shutil.which("wine") or "/usr/bin/wine"
+WINE64 = "/usr/lib/wine/wine64"
+WINESERVER = shutil.which("wineserver") or "/usr/bin/wineserver"
+
+# Windows versions a test can ask for, as Wine names them.
+WINDOWS_VERSIONS = {"xp": "winxp", "vista": "win7"}
+LIBRARIES = ("rapi", "winusb")
+
+PREFIX_TIMEOUT = 180
+COMMAND_TIMEOUT = 60
+
+
+class HarnessError(Exception):
+    pass
+
+
+class State:
+    def __init__(self, root):
+        self.root = os.path.abspath(root)
+        self.prefix = os.path.join(self.root, "prefix")
+        self.logs = os.path.join(self.root, "logs")
+
+    def path(self, *parts):
+        return os.path.join(self.root, *parts)
+
+    def env(self, display=None):
+        env = dict(os.environ)
+        env["WINEPREFIX"] = self.prefix
+        env["WINEDEBUG"] = env.get("FLASHWISE_WINEDEBUG", "-all")
+        # No Mono or Gecko: nothing here needs them and their installers ask questions.
+        env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+        env.pop("WINESERVER", None)
+        if display:
+            env["DISPLAY"] = display
+        else:
+            env.pop("DISPLAY", None)
+        return env
+
+    def display(self):
+        try:
+            with open(self.path("display")) as f:
+                return f.read().strip() or None
+        except FileNotFoundError:
+            return None
+
+    def log(self, name):
+        os.makedirs(self.logs, exist_ok=True)
+        return open(os.path.join(self.logs, name), "ab")
+
+
+def windows_path(unix_path):
+    """Wine maps the whole Unix file system to drive Z:."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+def run_quiet(state, args, timeout=COMMAND_TIMEOUT, display=None, log="wine.log"):
+    """Runs a Wine command whose output nobody reads; its streams never hold a pipe."""
+    with state.log(log) as out:
+        return subprocess.run(args, env=state.env(display), stdin=subprocess.DEVNULL, stdout=out,
+                              stderr=out, timeout=timeout).returncode
+
+
+def reg_add(state, key, name, value, kind="REG_SZ", wine=WINE):
+    args = [wine, "reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"]
+    if run_quiet(state, args) != 0:
+        raise HarnessError("could not set %s\\%s" % (key, name))
+
+
+def reg_delete(state, key, name=None):
+    args = [WINE, "reg", "delete", key] + (["/v", name] if name else []) + ["/f"]
+    run_quiet(state, args)  # a missing value is fine
+
+
+def start_server(state):
+    """A persistent wineserver, then one warm-up process with its streams on /dev/null:
+    the prefix's services start with that first process and inherit its streams."""
+    stop_server(state)
+    with state.log("wineserver.log") as out:
+        subprocess.run([WINESERVER, "-p"], env=state.env(), stdin=subprocess.DEVNULL, stdout=out, stderr=out,
+                       timeout=COMMAND_TIMEOUT, start_new_session=True)
+    if run_quiet(state, [WINE, "cmd", "/c", "exit"], timeout=PREFIX_TIMEOUT) != 0:
+        raise HarnessError("the warm-up process failed; see " + state.logs)
+
+
+def stop_server(state):
+    """Ends every Wine process of this prefix and waits for the server to go."""
+    env = state.env()
+    subprocess.run([WINESERVER, "-k"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=COMMAND_TIMEOUT)
+    subprocess.run([WINESERVER, "-w"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=COMMAND_TIMEOUT)
+
+
+def make_prefix(state):
+    """Creates the prefix once; later runs reuse it."""
+    if os.path.exists(state.path("prefix.ready")):
+        return False
+    if os.path.exists(state.prefix):
+        shutil.rmtree(state.prefix)
+    os.makedirs(state.root, exist_ok=True)
+    with state.log("wineserver.log") as out:
+        subprocess.run([WINESERVER, "-p"], env=state.env(), stdin=subprocess.DEVNULL, stdout=out, stderr=out,
+                       timeout=COMMAND_TIMEOUT, start_new_session=True)
+    if run_quiet(state, [WINE, "wineboot", "-i"], timeout=PREFIX_TIMEOUT, log="prefix.log") != 0:
+        raise HarnessError("wineboot failed; see " + state.logs)
+    # A crash must end the process at once with an error, not open a debugger that
+    # waits forever; both registry views hold the setting.
+    key = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug"
+    reg_add(state, key, "Debugger", "")
+    reg_add(state, key, "Auto", "0")
+    reg_add(state, key, "Debugger", "", wine=WINE64)
+    reg_add(state, key, "Auto", "0", wine=WINE64)
+    stop_server(state)
+    with open(state.path("prefix.ready"), "w") as f:
+        f.write("ready\n")
+    return True
+
+
+def system_folder(state):
+    """Where a 32-bit program finds system libraries in a 64-bit prefix."""
+    return os.path.join(state.prefix, "drive_c", "windows", "syswow64")
+
+
+def install_library(state, file_name, source):
+    shutil.copyfile(source, os.path.join(system_folder(state), file_name))
+
+
+def app_key(exe_name):
+    return "HKCU\\Software\\Wine\\AppDefaults\\" + exe_name
+
+
+def configure_program(state, exe_name, windows, libraries):
+    """The Windows version and the libraries one program sees, set for its name only
+    so that tests with other names are not affected."""
+    key = app_key(exe_name)
+    reg_delete(state, key)
+    if windows:
+        reg_add(state, key, "Version", WINDOWS_VERSIONS[windows])
+    overrides = key + "\\DllOverrides"
+    # Present: our own double from the system folder. Absent: disabled, so loading
+    # it fails as on a desktop without it (Wine would offer its own winusb otherwise).
+    reg_add(state, overrides, "rapi", "native" if "rapi" in libraries else "")
+    reg_add(state, overrides, "winusb", "native" if "winusb" in libraries else "")
+
+
+def start_display(state):
+    """Xvfb on the first free display number from 90, in a session of its own."""
+    stop_display(state)
+    for number in range(90, 140):
+        if os.path.exists("/tmp/.X%d-lock" % number) or os.path.exists("/tmp/.X11-unix/X%d" % number):
+            continue
+        with state.log("xvfb.log") as out:
+            proc = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                                    stdin=subprocess.DEVNULL, stdout=out, stderr=out, start_new_session=True)
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            if proc.poll() is not None:
+                break
+            if os.path.exists("/tmp/.X11-unix/X%d" % number):
+                with open(state.path("xvfb.pid"), "w") as f:
+                    f.write("%d\n" % proc.pid)
+                with open(state.path("display"), "w") as f:
+                    f.write(":%d\n" % number)
+                return ":%d" % number
+            time.sleep(0.05)
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    raise HarnessError("no X display could be started; see " + state.logs)
+
+
+def stop_display(state):
+    pid_file = state.path("xvfb.pid")
+    try:
+        with open(pid_file) as f:
+            pid = int(f.read().strip())
+    except (FileNotFoundError, ValueError):
+        pid = None
+    if pid:
+        try:
+            with open("/proc/%d/comm" % pid) as f:
+                ours = f.read().strip() == "Xvfb"
+        except FileNotFoundError:
+            ours = False
+        if ours:
+            os.kill(pid, signal.SIGTERM)
+            for _ in range(100):
+                if not os.path.exists("/proc/%d" % pid):
+                    break
+                time.sleep(0.05)
+            else:
+                os.kill(pid, signal.SIGKILL)
+    for name in ("xvfb.pid", "display"):
+        try:
+            os.remove(state.path(name))
+        except FileNotFoundError:
+            pass
+
+
+def screenshot(display, path, window=None):
+    """The whole screen (or one X window) as PNG, taken from the Linux side."""
+    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+    env = dict(os.environ, DISPLAY=display)
+    subprocess.run(["import", "-window", window or "root", path], env=env, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30, check=True)
+
+
+def _escape(field):
+    return str(field).replace("\\", "\\\\").replace("\t", "\\t").replace("\n", "\\n").replace("\r", "\\r")
+
+
+class DriverError(AssertionError):
+    pass
+
+
+class Driver:
+    """The GUI driver, a Windows program that starts the program under test and then
+    answers one command at a time. Every command carries its own bound."""
+
+    def __init__(self, driver_exe, env, timeout=COMMAND_TIMEOUT):
+        self.timeout = timeout
+        self.proc = subprocess.Popen([WINE, driver_exe], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL, start_new_session=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def ask(self, *fields, bound_ms=0):
+        line = "\t".join(_escape(f) for f in fields) + "\n"
+        self.proc.stdin.write(line.encode("utf-8"))
+        self.proc.stdin.flush()
+        # The driver answers within its own bound; this one only catches a dead driver.
+        answer = self._read_line(bound_ms / 1000.0 + self.timeout)
+        if not answer:
+            raise DriverError("the driver gave no answer to %r" % (fields,))
+        return json.loads(answer)
+
+    def _read_line(self, seconds):
+        import selectors
+        sel = selectors.DefaultSelector()
+        sel.register(self.proc.stdout, selectors.EVENT_READ)
+        if not sel.select(seconds):
+            self.proc.kill()
+            raise DriverError("the driver did not answer within %.0f s" % seconds)
+        return self.proc.stdout.readline().decode("utf-8")
+
+    def must(self, *fields, bound_ms=0):
+        answer = self.ask(*fields, bound_ms=bound_ms)
+        if not answer.get("ok"):
+            raise DriverError("%s: %s" % (" ".join(str(f) for f in fields), json.dumps(answer)))
+        return answer
+
+    def start(self, command_line, folder=""):
+        return self.must("start", command_line, folder)
+
+    def find(self, window_class, title, timeout_ms=10000):
+        return self.must("find", window_class, title, timeout_ms, bound_ms=timeout_ms)
+
+    def windows(self):
+        return self.must("windows")["windows"]
+
+    def controls(self, hwnd):
+        return self.must("controls", hwnd)
+
+    def text(self, hwnd, control_id):
+        return self.must("text", hwnd, control_id)["text"]
+
+    def click(self, hwnd, control_id):
+        return self.must("click", hwnd, control_id)
+
+    def icons(self, hwnd):
+        return self.must("icons", hwnd)
+
+    def gone(self, hwnd, timeout_ms=10000):
+        return self.must("gone", hwnd, timeout_ms, bound_ms=timeout_ms)
+
+    def exit_code(self, timeout_ms=10000):
+        return self.must("exit", timeout_ms, bound_ms=timeout_ms)["code"]
+
+    def close(self):
+        if self.proc.poll() is None:
+            try:
+                self.proc.stdin.write(b"quit\n")
+                self.proc.stdin.close()
+                self.proc.wait(timeout=15)
+            except (BrokenPipeError, subprocess.TimeoutExpired):
+                self.proc.kill()
+                self.proc.wait()
+        return self.proc.returncode
