@@ -1,0 +1,98 @@
+// Stand-in for the synchronisation software's connection manager: a hidden top-level
+// window of the class "DccMan Class" that appends the long parameter of every
+// message 0x432 to a log file, one decimal number a line, and answers a preset value.
+//
+//   SimDccMan.exe [--answer N] [--log PATH] [--lifetime-ms N]
+//
+// It ends on WM_CLOSE or when its lifetime (default 120000 ms) is over.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+constexpr UINT kMessageEnableTypes = 0x432;
+constexpr UINT_PTR kLifetimeTimer = 1;
+
+LRESULT g_answer = 0;
+std::wstring g_log;
+
+void Record(LPARAM types)
+{
+    if (g_log.empty())
+        return;
+    HANDLE file = CreateFileW(g_log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    char line[32];
+    const int length = std::snprintf(line, sizeof line, "%ld\n", static_cast<long>(types));
+    DWORD written = 0;
+    WriteFile(file, line, static_cast<DWORD>(length), &written, nullptr);
+    CloseHandle(file);
+}
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case kMessageEnableTypes:
+        Record(lParam);
+        return g_answer;
+    case WM_TIMER:
+        if (wParam == kLifetimeTimer)
+            DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    UINT lifetimeMs = 120000;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::wstring option = argv[i];
+        if (option == L"--answer")
+            g_answer = static_cast<LRESULT>(std::wcstol(argv[i + 1], nullptr, 0));
+        else if (option == L"--log")
+            g_log = argv[i + 1];
+        else if (option == L"--lifetime-ms")
+            lifetimeMs = static_cast<UINT>(std::wcstoul(argv[i + 1], nullptr, 0));
+        else {
+            std::fwprintf(stderr, L"unknown option %ls\n", option.c_str());
+            return 1;
+        }
+    }
+    if (argc % 2 == 0) {
+        std::fwprintf(stderr, L"option without a value\n");
+        return 1;
+    }
+
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"DccMan Class";
+    if (!RegisterClassW(&windowClass))
+        return 2;
+    HWND window = CreateWindowExW(0, L"DccMan Class", L"DccMan", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
+                                  nullptr, windowClass.hInstance, nullptr);
+    if (window == nullptr)
+        return 2;
+    SetTimer(window, kLifetimeTimer, lifetimeMs, nullptr);
+
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
