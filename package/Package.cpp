@@ -1,5 +1,6 @@
 #include "package/Package.h"
 
+#include <atomic>
 #include <optional>
 #include <vector>
 
@@ -13,8 +14,9 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide characters are 
 
 namespace {
 
-HMODULE g_packageModule = nullptr;
-HMODULE g_stringSource = nullptr;
+// Set once at start-up, read from the page and worker threads afterwards.
+std::atomic<HMODULE> g_packageModule{nullptr};
+std::atomic<HMODULE> g_stringSource{nullptr};
 
 BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR param) {
     reinterpret_cast<std::vector<WORD>*>(param)->push_back(language);
@@ -77,11 +79,17 @@ std::optional<std::u16string> StringFromSource(HMODULE module, unsigned id) {
 
 void SetPackageModule(HMODULE module) { g_packageModule = module; }
 
-HMODULE PackageModule() { return g_packageModule != nullptr ? g_packageModule : GetModuleHandleW(nullptr); }
+HMODULE PackageModule() {
+    HMODULE module = g_packageModule;
+    return module != nullptr ? module : GetModuleHandleW(nullptr);
+}
 
 void SetStringSource(HMODULE module) { g_stringSource = module; }
 
-HMODULE StringSource() { return g_stringSource != nullptr ? g_stringSource : GetModuleHandleW(nullptr); }
+HMODULE StringSource() {
+    HMODULE module = g_stringSource;
+    return module != nullptr ? module : GetModuleHandleW(nullptr);
+}
 
 std::wstring ReadReleaseText(unsigned id, ReleaseTextRule rule) {
     return ToWide(ApplyReleaseTextRule(FindLayered(L"TXT", id), rule));
