@@ -59,18 +59,27 @@ public:
     OutputSink(std::uint8_t* output, std::size_t capacity, std::ostream& out)
         : output_(output), capacity_(capacity), out_(out) {}
 
-    // Room for the next window: straight into the output while a whole window still
-    // fits there (saves a copy), otherwise the scratch window.
-    std::uint8_t* NextWindow() {
-        direct_ = capacity_ - stored_ >= kUnpackWindow;
-        if (direct_) return output_ + stored_;
+    // Room for the next stretch of output. While whole windows still fit, the decoder
+    // writes straight into the output, as many whole windows as fit (saving a copy and
+    // the decoder's own per-call window upkeep); each of them is a flush that fits.
+    // Near the capacity it writes one window at a time into the scratch window, and
+    // each flush is checked on its own.
+    std::uint8_t* NextWindow(std::size_t* size) {
+        const std::size_t room = capacity_ - stored_;
+        direct_ = room >= kUnpackWindow;
+        if (direct_) {
+            constexpr std::size_t kMostAtOnce = 0x40000000;
+            *size = (room < kMostAtOnce ? room : kMostAtOnce) / kUnpackWindow * kUnpackWindow;
+            return output_ + stored_;
+        }
         if (!scratch_) scratch_.reset(new (std::nothrow) std::uint8_t[kUnpackWindow]);
+        *size = kUnpackWindow;
         return scratch_.get();
     }
     bool HasWindow() const { return direct_ || scratch_ != nullptr; }
 
     void Flush(const std::uint8_t* window, std::size_t n) {
-        crc_ = crc32(crc_, window, static_cast<uInt>(n));
+        crc_ = crc32_z(crc_, window, n);
         if (stored_ + n > capacity_) {
             out_ << "error : decompress buffer not enough\n";
             return;
@@ -110,25 +119,26 @@ int Inflate(InputCursor& in, OutputSink& sink) {
 
     int res = kInflateOk;
     for (;;) {
-        std::uint8_t* window = sink.NextWindow();
+        std::size_t windowSize = 0;
+        std::uint8_t* window = sink.NextWindow(&windowSize);
         if (!sink.HasWindow()) {
             res = kInflateNoMemory;
             break;
         }
         zs.next_out = window;
-        zs.avail_out = static_cast<uInt>(kUnpackWindow);
+        zs.avail_out = static_cast<uInt>(windowSize);
         int rc = Z_OK;
         while (zs.avail_out > 0 && rc == Z_OK) {
             feed();
             rc = inflate(&zs, Z_NO_FLUSH);
         }
-        const std::size_t produced = kUnpackWindow - zs.avail_out;
+        const std::size_t produced = windowSize - zs.avail_out;
         if (rc == Z_STREAM_END) {
             sink.Flush(window, produced);
             break;
         }
         if (rc == Z_OK || (rc == Z_BUF_ERROR && zs.avail_out == 0)) {
-            sink.Flush(window, produced);  // a full window
+            sink.Flush(window, produced);  // whole windows
             continue;
         }
         sink.Flush(window, produced);

@@ -130,6 +130,27 @@ TEST_F(Driver, EitherPartOfSection54IsEnough) {
     EXPECT_EQ(link_.Trace(), "prepare 54, send 54, end");
 }
 
+TEST_F(Driver, UnitWhoseLengthWrapsToZeroStillGoesToTheLink) {
+    // L51a + L51b is 0 in 32 bits: the unit is present by its words, and the link
+    // decides that a unit of length 0 sends nothing.
+    auto bytes = MakeHeader();
+    PutWord(bytes, 0x14, 0xFFFFFFFFu);
+    PutWord(bytes, 0x18, 1);
+    PutWord(bytes, 0x28, 4);  // L53
+    bytes.resize(256 + 4, 0);
+    test::WriteFile(dir_ / "i.abi", bytes);
+    Open(dir_ / "i.abi");
+    EXPECT_TRUE(Run());
+    EXPECT_EQ(link_.Trace(), "prepare 51, send 51, prepare 53, send 53, end");
+    const auto& h = link_.calls[0].header;
+    EXPECT_EQ(GetWord(h.data() + 0x14), 0xFFFFFFFFu);
+    EXPECT_EQ(GetWord(h.data() + 0x18), 1u);
+    std::uint32_t headerWords = 0;
+    for (std::size_t at = 0x10; at < 0x100; at += 4) headerWords += GetWord(h.data() + at);
+    EXPECT_EQ(GetWord(h.data() + 0x0C), headerWords);  // no data word read
+    EXPECT_DOUBLE_EQ(state_.Completed(), 4.0 / 260.0);
+}
+
 TEST_F(Driver, LongSection54GoesOutInTwoUnits) {
     const std::uint32_t l54b = kSplitOffset + 1;
     auto header = MakeHeader();

@@ -113,6 +113,16 @@ TEST(Gunzip, CapacityExactlyFitsAndOneByteOverFails) {
     EXPECT_EQ(o.out, "error : decompress buffer not enough\ninvalid compressed data--length error\n");
     EXPECT_EQ(o.stored, kUnpackCapacity);
 
+    // A capacity that is no whole number of windows: the last window is checked on
+    // its own and fits when the total does.
+    const auto small = test::SampleData(40000, 14);
+    const auto smallStream = test::GzipWithTool(small, "-n");
+    const Outcome part = Gunzip(smallStream, 40000);
+    EXPECT_TRUE(part.ok) << part.out;
+    EXPECT_EQ(part.data, small);
+    EXPECT_EQ(Gunzip(smallStream, 39999).out,
+              "error : decompress buffer not enough\ninvalid compressed data--length error\n");
+
     // Every window that does not fit is reported: 32 KiB + 1 byte over gives two.
     std::vector<std::uint8_t> further(kUnpackCapacity + kUnpackWindow + 1, 0x5A);
     EXPECT_EQ(Gunzip(test::GzipWithTool(further, "-n")).out,
