@@ -13,7 +13,8 @@
 namespace flashwise {
 
 // True when every unit was written and the end of the transfer was sent.
-// `workFolder` is where ExtRom.tmp is unpacked (the current folder by default);
+// `workFolder` is where ExtRom.tmp is unpacked (the current folder by default; the
+// links read ExtRom.tmp from the current folder, so the program keeps the default);
 // `pause` carries the one-second wait before the extended-ROM unit.
 bool RunDownload(DownloadState& state, CConnManager& link, CFirmwareImage& image, const PauseFn& pause,
                  const std::filesystem::path& workFolder = {});

@@ -68,7 +68,7 @@ public:
         const std::size_t room = capacity_ - stored_;
         direct_ = room >= kUnpackWindow;
         if (direct_) {
-            constexpr std::size_t kMostAtOnce = 0x40000000;
+            constexpr std::size_t kMostAtOnce = 0x40000;  // small enough that the CRC reads cache-warm bytes
             *size = (room < kMostAtOnce ? room : kMostAtOnce) / kUnpackWindow * kUnpackWindow;
             return output_ + stored_;
         }
