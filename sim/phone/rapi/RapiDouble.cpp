@@ -117,9 +117,38 @@ void CancelPendingInit()
         delete pending;  // else the worker still holds it; it is left rather than freed under it
 }
 
+// Tests of where the updater looks for the library read which file loaded: its own
+// path, one line per load, appended to the file FLASHWISE_PROBE_LOG names.
+void RecordLoading(HINSTANCE self)
+{
+    wchar_t log[MAX_PATH];
+    wchar_t path[MAX_PATH];
+    DWORD length = GetEnvironmentVariableW(L"FLASHWISE_PROBE_LOG", log, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return;
+    length = GetModuleFileNameW(self, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return;
+    const std::string line = WideToUtf8(std::wstring(path, length)) + "\n";
+    HANDLE file = CreateFileW(log, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
 }  // namespace
 
 extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH)
+        RecordLoading(self);
+    return TRUE;
+}
 
 __declspec(dllexport) HRESULT WINAPI CeRapiInit()
 {

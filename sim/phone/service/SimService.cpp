@@ -5,7 +5,9 @@
 //   SimService.exe NAME [--start-delay-ms N] [--stop-delay-ms N] [--refuse-stop]
 //
 // The delays keep it in the start-pending or stop-pending state for that long (at most
-// 120000 ms); --refuse-stop makes it accept no stop control.
+// 120000 ms); --refuse-stop makes it accept no stop control. The control code 200
+// lets a refusing service go (SimServiceCtl's remove sends it), so that tests can
+// clean up after it.
 
 #include <windows.h>
 
@@ -15,11 +17,12 @@
 namespace {
 
 constexpr DWORD kDelayLimitMs = 120000;
+constexpr DWORD kControlRelease = 200;
 
 std::wstring g_name;
 DWORD g_startDelayMs = 0;
 DWORD g_stopDelayMs = 0;
-bool g_refuseStop = false;
+volatile bool g_refuseStop = false;
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
 SERVICE_STATUS g_status{};
 HANDLE g_stopRequested = nullptr;
@@ -44,6 +47,11 @@ DWORD WINAPI Handler(DWORD control, DWORD, LPVOID, LPVOID)
     case SERVICE_CONTROL_STOP:
         if (g_refuseStop)
             return ERROR_CALL_NOT_IMPLEMENTED;
+        Report(SERVICE_STOP_PENDING, g_stopDelayMs);
+        SetEvent(g_stopRequested);
+        return NO_ERROR;
+    case kControlRelease:
+        g_refuseStop = false;
         Report(SERVICE_STOP_PENDING, g_stopDelayMs);
         SetEvent(g_stopRequested);
         return NO_ERROR;

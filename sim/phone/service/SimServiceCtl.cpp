@@ -1,7 +1,7 @@
 // Sets up and presets the stand-in services of the simulated desktop.
 //
 //   SimServiceCtl install NAME EXE [--start auto|demand|disabled] [SERVICE OPTIONS...]
-//   SimServiceCtl remove NAME
+//   SimServiceCtl remove NAME       stops it first, a refusing stand-in too
 //   SimServiceCtl preset NAME running|stopped [auto|demand|disabled]
 //   SimServiceCtl query NAME        prints "state=<state> start=<start type>"
 //
@@ -19,6 +19,7 @@ namespace {
 
 constexpr DWORD kStateBoundMs = 30000;
 constexpr DWORD kPollMs = 100;
+constexpr DWORD kControlRelease = 200;  // SimService.cpp
 
 struct Handle {
     SC_HANDLE value = nullptr;
@@ -174,8 +175,11 @@ int wmain(int argc, wchar_t** argv)
         return Refused(L"OpenService");
     if (command == L"remove") {
         SERVICE_STATUS status{};
-        ControlService(service.value, SERVICE_CONTROL_STOP, &status);
-        WaitForState(service.value, SERVICE_STOPPED);
+        if (QueryServiceStatus(service.value, &status) && status.dwCurrentState != SERVICE_STOPPED) {
+            if (ControlService(service.value, SERVICE_CONTROL_STOP, &status) ||
+                ControlService(service.value, kControlRelease, &status))
+                WaitForState(service.value, SERVICE_STOPPED);
+        }
         return DeleteService(service.value) ? 0 : Refused(L"DeleteService");
     }
     if (command == L"preset")
