@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "image/FirmwareImage.h"
+#include "image/SectionHeaderBuilder.h"
 #include "link/UnitData.h"
 
 namespace flashwise {
@@ -54,6 +55,14 @@ RequestFill FillRequestBlock(CFirmwareImage& image, int code, std::uint8_t flag,
     StoreLe32(request + kRequestChecksumAt, sum);
     if (range != nullptr) *range = unit;
     return RequestFill::Built;
+}
+
+RequestFill BuildRequestBlock(CFirmwareImage& image, int code, std::uint8_t flag, std::uint8_t* request) {
+    std::memset(request, 0, kRequestBlockSize);
+    std::uint8_t header[kSectionHeaderSize] = {};
+    SectionHeaderBuilder builder(image, kExtRomFileName);
+    if (builder.BuildSectionHeader(header, code) != SectionHeaderBuilder::kBuilt) return RequestFill::Failed;
+    return FillRequestBlock(image, code, flag, header, request);
 }
 
 void BuildEndOfTransferBlock(std::uint8_t* block) {

@@ -53,6 +53,11 @@ RequestFill FillRequestBlock(CFirmwareImage& image, int code, std::uint8_t flag,
                              const std::uint8_t* header, std::uint8_t* request,
                              UnitRange* range = nullptr);
 
+// The request block exactly as a link would send it for unit `code` of `image`: a
+// zero-filled block, the unit's section header built afresh, then the fields above.
+// For tools that show or record the block without a boot loader.
+RequestFill BuildRequestBlock(CFirmwareImage& image, int code, std::uint8_t flag, std::uint8_t* request);
+
 // The file-name field: the name part of `path`, one byte per character (a character
 // outside 7-bit ASCII becomes '?'), at most 29 of them, NUL-filled to 30 bytes.
 void PutRequestFileName(std::uint8_t* request, const std::u16string& name);

@@ -51,6 +51,11 @@ TEST(RequestBlock, WorkedExampleHasTheExactLayout) {
     const auto again = Fill(image, 50, kSendFlag, WorkedExampleSectionHeader(), &result);
     expected[0x2E] = 0;
     EXPECT_EQ(again, expected);
+
+    // The tool's way in builds the section header itself and arrives at the same block.
+    std::vector<std::uint8_t> built(72, 0xEE);
+    ASSERT_EQ(BuildRequestBlock(image, 50, kSendFlag, built.data()), RequestFill::Built);
+    EXPECT_EQ(built, expected);
 }
 
 TEST(RequestBlock, RewritesOnlyItsFieldsAndTheWholeNameField) {
