@@ -70,6 +70,7 @@ class Run:
         if language:
             env["LC_ALL"] = language
         self.driver = winetest.Driver(os.environ["FLASHWISE_GUIDRIVER"], env)
+        self.default_icon = None
         self.driver.start('"%s"' % os.environ["FLASHWISE_PROGRAM_WIN"], winetest.windows_path(self.folder))
 
     def shot(self, name):
@@ -80,6 +81,9 @@ class Run:
         """The next message box: its caption and text, then OK."""
         box = self.driver.find("#32770", marker + CAPTION, WAIT_MS)
         equal(self.driver.text(box["hwnd"], MESSAGE_TEXT), marker + text, "message box text")
+        if self.default_icon is None and self.display:
+            # A message box has no icon of the program's: Wine shows its default.
+            self.default_icon = winetest.x_window_icon(self.display, box["title"]).get((32, 32))
         self.shot("message")
         self.driver.click(box["hwnd"], OK)
         self.driver.gone(box["hwnd"], WAIT_MS)
@@ -91,10 +95,15 @@ class Run:
         controls = {c["id"]: c for c in self.driver.controls(page["hwnd"])["controls"]}
         for control, text in WELCOME_CONTROLS.items():
             check(control in controls, "the welcome page has no control %d" % control)
-            expected = marker + text if text.strip() else text
+            expected = marker + text if control != 1021 else text
             equal(controls[control]["text"], expected, "welcome page control %d" % control)
-        icons = self.driver.icons(page["hwnd"])
-        check(icons["big"] and icons["small"], "the welcome page has no icon: %r" % icons)
+        if self.display:
+            # Wine 8 does not answer WM_GETICON across processes; the X server has the
+            # icons Wine drew from the ones the page set.
+            icons = winetest.x_window_icon(self.display, page["title"])
+            check((32, 32) in icons and (16, 16) in icons, "the welcome page lacks a big and a small icon: %r"
+                  % sorted(icons))
+            check(icons[(32, 32)] != self.default_icon, "the welcome page shows Wine's default icon")
         self.driver.click(page["hwnd"], CANCEL)
         self.driver.gone(page["hwnd"], WAIT_MS)
 

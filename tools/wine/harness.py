@@ -31,12 +31,15 @@ def prefix_up(args):
     state = winetest.State(args.state)
     started = time.monotonic()
     made = winetest.make_prefix(state)
+    winetest.stop_server(state)
     for item in args.install or []:
         name, _, source = item.partition("=")
         if not source or not os.path.isfile(source):
             raise winetest.HarnessError("cannot install %r: no such file" % item)
         winetest.install_library(state, name, source)
     winetest.start_server(state)
+    if not winetest.prefix_settings_current(state):
+        winetest.configure_prefix(state)
     print("wine prefix %s (%s) ready in %.1f s" % (state.prefix, "new" if made else "reused",
                                                   time.monotonic() - started))
 

@@ -4,7 +4,8 @@ presses the program's windows.
 
 State lives in one folder (the build folder's wine/):
   prefix/            the Wine prefix, made once and reused
-  prefix.ready       written when the prefix is complete
+  prefix.made        written when the prefix has been made
+  prefix.ready       the version of the settings the prefix has (configure_prefix)
   display            the X display of the running Xvfb
   xvfb.pid           its process id
   tests/<name>/      each test's own folder, made afresh for every run
@@ -16,6 +17,7 @@ import os
 import shutil
 import signal
 import subprocess
+import tempfile
 import time
 
 WINE = shutil.which("wine") or "/usr/bin/wine"
@@ -28,6 +30,8 @@ LIBRARIES = ("rapi", "winusb")
 
 PREFIX_TIMEOUT = 180
 COMMAND_TIMEOUT = 60
+# How long the driver may take beyond the wait a command asks for.
+DRIVER_SLACK = 20
 
 
 class HarnessError(Exception):
@@ -80,15 +84,32 @@ def run_quiet(state, args, timeout=COMMAND_TIMEOUT, display=None, log="wine.log"
                               stderr=out, timeout=timeout).returncode
 
 
-def reg_add(state, key, name, value, kind="REG_SZ", wine=WINE):
-    args = [wine, "reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"]
-    if run_quiet(state, args) != 0:
-        raise HarnessError("could not set %s\\%s" % (key, name))
+def _reg_string(text):
+    return '"%s"' % text.replace("\\", "\\\\").replace('"', '\\"')
 
 
-def reg_delete(state, key, name=None):
-    args = [WINE, "reg", "delete", key] + (["/v", name] if name else []) + ["/f"]
-    run_quiet(state, args)  # a missing value is fine
+def import_registry(state, keys, wine=WINE):
+    """Sets the registry in one Wine process (each process costs a few tenths of a
+    second). `keys` is a list of (key, values): values None deletes the key, else a
+    dict of string values."""
+    lines = ["REGEDIT4", ""]
+    for key, values in keys:
+        key = key.replace("HKCU\\", "HKEY_CURRENT_USER\\").replace("HKLM\\", "HKEY_LOCAL_MACHINE\\")
+        if values is None:
+            lines += ["[-%s]" % key, ""]
+            continue
+        lines.append("[%s]" % key)
+        lines += ["%s=%s" % (_reg_string(name), _reg_string(value)) for name, value in values.items()]
+        lines.append("")
+    os.makedirs(state.logs, exist_ok=True)
+    fd, path = tempfile.mkstemp(suffix=".reg", dir=state.logs)
+    with os.fdopen(fd, "w", encoding="ascii", newline="\r\n") as f:
+        f.write("\n".join(lines) + "\n")
+    try:
+        if run_quiet(state, [wine, "regedit", "/S", windows_path(path)]) != 0:
+            raise HarnessError("regedit could not import %s" % path)
+    finally:
+        os.remove(path)
 
 
 def start_server(state):
@@ -113,8 +134,11 @@ def stop_server(state):
 
 def make_prefix(state):
     """Creates the prefix once; later runs reuse it."""
-    if os.path.exists(state.path("prefix.ready")):
+    if os.path.exists(state.path("prefix.made")):
         return False
+    for name in ("prefix.made", "prefix.ready"):
+        if os.path.exists(state.path(name)):
+            os.remove(state.path(name))
     if os.path.exists(state.prefix):
         shutil.rmtree(state.prefix)
     os.makedirs(state.root, exist_ok=True)
@@ -123,17 +147,38 @@ def make_prefix(state):
                        timeout=COMMAND_TIMEOUT, start_new_session=True)
     if run_quiet(state, [WINE, "wineboot", "-i"], timeout=PREFIX_TIMEOUT, log="prefix.log") != 0:
         raise HarnessError("wineboot failed; see " + state.logs)
+    stop_server(state)
+    with open(state.path("prefix.made"), "w") as f:
+        f.write("made\n")
+    return True
+
+
+# Raised whenever configure_prefix changes, so that existing prefixes are brought up
+# to date without being made anew.
+PREFIX_SETTINGS_VERSION = "2"
+
+
+def configure_prefix(state):
+    """Settings every test relies on; needs the wineserver running."""
     # A crash must end the process at once with an error, not open a debugger that
     # waits forever; both registry views hold the setting.
-    key = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug"
-    reg_add(state, key, "Debugger", "")
-    reg_add(state, key, "Auto", "0")
-    reg_add(state, key, "Debugger", "", wine=WINE64)
-    reg_add(state, key, "Auto", "0", wine=WINE64)
-    stop_server(state)
+    debugger = [(r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug", {"Debugger": "", "Auto": "0"})]
+    import_registry(state, debugger)
+    import_registry(state, debugger, wine=WINE64)
+    # No window manager runs on Xvfb: windows Wine leaves to one would be waited for
+    # (two seconds at every close). A run on a real desktop turns this back on for
+    # its program.
+    import_registry(state, [(r"HKCU\Software\Wine\X11 Driver", {"Managed": "N"})])
     with open(state.path("prefix.ready"), "w") as f:
-        f.write("ready\n")
-    return True
+        f.write(PREFIX_SETTINGS_VERSION + "\n")
+
+
+def prefix_settings_current(state):
+    try:
+        with open(state.path("prefix.ready")) as f:
+            return f.read().strip() == PREFIX_SETTINGS_VERSION
+    except FileNotFoundError:
+        return False
 
 
 def system_folder(state):
@@ -153,14 +198,11 @@ def configure_program(state, exe_name, windows, libraries):
     """The Windows version and the libraries one program sees, set for its name only
     so that tests with other names are not affected."""
     key = app_key(exe_name)
-    reg_delete(state, key)
-    if windows:
-        reg_add(state, key, "Version", WINDOWS_VERSIONS[windows])
-    overrides = key + "\\DllOverrides"
+    settings = {"Version": WINDOWS_VERSIONS[windows]} if windows else {}
     # Present: our own double from the system folder. Absent: disabled, so loading
     # it fails as on a desktop without it (Wine would offer its own winusb otherwise).
-    reg_add(state, overrides, "rapi", "native" if "rapi" in libraries else "")
-    reg_add(state, overrides, "winusb", "native" if "winusb" in libraries else "")
+    overrides = {lib: "native" if lib in libraries else "" for lib in LIBRARIES}
+    import_registry(state, [(key, None), (key, settings), (key + "\\DllOverrides", overrides)])
 
 
 def start_display(state):
@@ -225,6 +267,28 @@ def screenshot(display, path, window=None):
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30, check=True)
 
 
+def x_window_icon(display, title):
+    """The icons Wine handed to the X server for the window of this title, as
+    {(width, height): pixels}; empty when the window has none."""
+    env = dict(os.environ, DISPLAY=display)
+    info = subprocess.run(["xwininfo", "-name", title], env=env, stdin=subprocess.DEVNULL, capture_output=True,
+                          text=True, timeout=30)
+    ids = [line.split()[3] for line in info.stdout.splitlines() if "Window id:" in line]
+    if not ids:
+        raise HarnessError("no X window is named %r" % title)
+    prop = subprocess.run(["xprop", "-notype", "-id", ids[0], "32c", "_NET_WM_ICON"], env=env,
+                          stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=30).stdout
+    if "=" not in prop:
+        return {}
+    numbers = [int(n) for n in prop.split("=", 1)[1].replace(",", " ").split()]
+    icons = {}
+    while len(numbers) >= 2:
+        width, height = numbers[0], numbers[1]
+        icons[(width, height)] = tuple(numbers[2:2 + width * height])
+        numbers = numbers[2 + width * height:]
+    return icons
+
+
 def _escape(field):
     return str(field).replace("\\", "\\\\").replace("\t", "\\t").replace("\n", "\\n").replace("\r", "\\r")
 
@@ -237,7 +301,7 @@ class Driver:
     """The GUI driver, a Windows program that starts the program under test and then
     answers one command at a time. Every command carries its own bound."""
 
-    def __init__(self, driver_exe, env, timeout=COMMAND_TIMEOUT):
+    def __init__(self, driver_exe, env, timeout=DRIVER_SLACK):
         self.timeout = timeout
         self.proc = subprocess.Popen([WINE, driver_exe], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=subprocess.DEVNULL, start_new_session=True)
