@@ -22,7 +22,7 @@ struct SerialCall {
 struct SerialScript {
     std::set<std::wstring> present;          // names that open
     std::deque<std::vector<std::uint8_t>> reads;  // runs of bytes; an empty run is an empty read
-    std::deque<bool> readFails;              // parallel to nothing: consumed before reads when set
+    std::deque<bool> readFails;              // per read call, before the runs: true fails that call
     std::deque<bool> waits;                  // WaitEvent results in order; true once empty
     bool failSettings = false, failMask = false, failTimeouts = false;
     int failWriteAt = -1;                    // index of the write that fails
