@@ -189,6 +189,21 @@ TEST_F(RapiDouble, ConnectionSignalsItsEventAndReportsThePhone)
     EXPECT_NE(rapi_.RegOpen(HKEY_LOCAL_MACHINE, nullptr, 0, 0, &root), ERROR_SUCCESS);
 }
 
+TEST(SimPhoneSetup, RefusesABadStateFile)
+{
+    const std::wstring stateFile = CurrentFolder() + L"\\bad-phone.ini";
+    const std::wstring folder = CurrentFolder() + L"\\phone-bad";
+    ASSERT_TRUE(WriteTextFile(stateFile, "[phone]\nbattery=150\n"));
+    const ProcessResult setup = RunCaptured(L"\"" + GivenPath("SimPhoneSetup") + L"\" --state \"" + stateFile +
+                                                L"\" \"" + folder + L"\"",
+                                            30000);
+    EXPECT_TRUE(setup.ended);
+    EXPECT_EQ(setup.exitCode, 1u);
+    EXPECT_EQ(GetFileAttributesW((folder + L"\\phone.ini").c_str()), INVALID_FILE_ATTRIBUTES);
+    DeleteFileW(stateFile.c_str());
+    RemoveTree(folder);
+}
+
 TEST_F(RapiDouble, UnreachableOrRefusingPhone)
 {
     {

@@ -4,18 +4,23 @@
 
 namespace flashwise::winetest {
 
+namespace {
+constexpr DWORD kSetupBoundMs = 30000;
+}
+
 SimulatedPhone::SimulatedPhone(const std::string& name, const std::string& phoneIni)
 {
     folder_ = CurrentFolder() + L"\\phone-" + std::wstring(name.begin(), name.end());
     RemoveTree(folder_);
-    const std::wstring windows = folder_ + L"\\files\\windows";
-    ready_ = CreateDirectoryW(folder_.c_str(), nullptr) &&
-             CreateDirectoryW((folder_ + L"\\files").c_str(), nullptr) &&
-             CreateDirectoryW(windows.c_str(), nullptr) &&
-             CopyFileW(GivenPath("coredll").c_str(), (windows + L"\\coredll.dll").c_str(), FALSE) &&
-             CopyFileW(GivenPath("ril").c_str(), (windows + L"\\ril.dll").c_str(), FALSE) &&
-             WriteTextFile(folder_ + L"\\phone.ini", phoneIni) &&
-             SetEnvironmentVariableW(L"FLASHWISE_PHONE", folder_.c_str());
+    const std::wstring stateFile = folder_ + L".ini";
+    if (!WriteTextFile(stateFile, phoneIni))
+        return;
+    // The phone is set up the way a demo sets it up.
+    const ProcessResult setup = RunCaptured(L"\"" + GivenPath("SimPhoneSetup") + L"\" --state \"" + stateFile +
+                                                L"\" \"" + folder_ + L"\"",
+                                            kSetupBoundMs);
+    DeleteFileW(stateFile.c_str());
+    ready_ = setup.ended && setup.exitCode == 0 && SetEnvironmentVariableW(L"FLASHWISE_PHONE", folder_.c_str());
 }
 
 SimulatedPhone::~SimulatedPhone()
