@@ -124,7 +124,12 @@ int main() {
     std::printf("zlib raw inflate:         %11.1f %11.1f\n", zlibRate, zlibBest);
     std::printf("CRC-32 alone:             %11.1f %11.1f   (%.2f ms per stream at best)\n", mb / Median(crcTimes),
                 mb / Best(crcTimes), 1e3 * Best(crcTimes));
-    std::printf("ratio unpacker / zlib:    %11.3f %11.3f   (goal >= 0.900: %s)\n", oursRate / zlibRate,
-                oursBest / zlibBest, oursBest / zlibBest >= 0.9 ? "met" : "NOT met");
+    // Each round ran both back to back, so the ratio within a round is the fairest
+    // figure on a busy machine; its median is the verdict.
+    std::vector<double> paired;
+    for (int i = 0; i < rounds; ++i) paired.push_back(theirs[i] / ours[i]);
+    const double ratio = Median(paired);
+    std::printf("ratio unpacker / zlib:    %11.3f %11.3f\n", oursRate / zlibRate, oursBest / zlibBest);
+    std::printf("ratio within rounds, median: %.3f (goal >= 0.900: %s)\n", ratio, ratio >= 0.9 ? "met" : "NOT met");
     return 0;
 }
