@@ -20,6 +20,7 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -234,19 +235,19 @@ int main(int argc, char** argv) {
     }
     std::random_device rd;
     const fs::path folder = base / ("flashwise-bench-" + std::to_string(rd()));
-    fs::create_directories(folder);
+    std::error_code made;
+    if (!fs::create_directory(folder, made)) {
+        std::fprintf(stderr, "download_bench: cannot make %s\n", folder.string().c_str());
+        return 1;
+    }
     const fs::path path = folder / "bench.abi";
     const Layout layout;
     int status = 0;
-    {
+    try {
         std::printf("image: %llu bytes (%s), units 51, 56, 57, 52, 50, 53\n",
                     static_cast<unsigned long long>(layout.FileLength()),
                     filled ? "pattern throughout" : "sparse zeros, pattern in the first and last MiB");
-        if (!WriteImage(path, layout, filled)) {
-            std::fprintf(stderr, "cannot write %s\n", path.string().c_str());
-            fs::remove_all(folder);
-            return 1;
-        }
+        if (!WriteImage(path, layout, filled)) throw std::runtime_error("cannot write " + path.string());
         const std::vector<Unit> units = Units(layout);
         const std::vector<std::uint32_t> crcs = UnitCrcs(path, units);
 
@@ -274,6 +275,10 @@ int main(int argc, char** argv) {
         }
         const std::uint64_t peak = PeakRssKiB();
         std::printf("peak resident memory (VmHWM): %.1f MiB%s\n", peak / 1024.0, peak < 32 * 1024 ? "" : " (over 32 MiB)");
+    } catch (const std::exception& e) {
+        // The image is deleted whatever went wrong.
+        std::fprintf(stderr, "download_bench: %s\n", e.what());
+        status = 1;
     }
     std::error_code ec;
     fs::remove_all(folder, ec);
