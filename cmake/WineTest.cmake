@@ -16,7 +16,7 @@
 #                    in the system folder); without it Rapi.dll cannot be loaded.
 #     LIBS winusb    Winusb.dll is our own double; without it Winusb.dll cannot be
 #                    loaded (Wine's built-in one is turned off for the program).
-#   DISPLAY gives the test an X server (Xvfb). TIMEOUT (default 60 s) bounds the run;
+#   DISPLAY gives the test the X server (Xvfb, DISPLAY set); others run without. TIMEOUT (default 60 s) bounds the run;
 #   the harness ends the whole test when it passes.
 #   A script finds its program and tools in the environment: FLASHWISE_PROGRAM (the
 #   copy, Unix path) and FLASHWISE_PROGRAM_WIN, FLASHWISE_TEST_DIR, FLASHWISE_PROBE_LOG
@@ -29,7 +29,9 @@
 #                 installs the library doubles, starts a persistent wineserver and one
 #                 warm-up process; its clean-up stops the wineserver (and with it every
 #                 Wine process of the prefix).
-#   wine_display  starts Xvfb on a free display; its clean-up stops it.
+#   wine_display  starts Xvfb on a free display before the prefix comes up (Wine's
+#                 desktop process keeps the display it started with); its clean-up
+#                 stops it after the wineserver.
 #
 # The doubles installed into the prefix are the targets named by the global
 # properties FLASHWISE_WINE_RAPI_DOUBLE and FLASHWISE_WINE_WINUSB_DOUBLE (set where
@@ -87,7 +89,6 @@ function(flashwise_wine_test)
   set(fixtures wine_prefix)
   if(W_DISPLAY)
     list(APPEND options --display)
-    list(APPEND fixtures wine_display)
   endif()
 
   add_test(NAME ${W_NAME}
@@ -131,8 +132,12 @@ function(_flashwise_wine_fixtures)
   add_test(NAME wine_prefix_down COMMAND ${harness} prefix-down --state ${FLASHWISE_WINE_STATE})
   add_test(NAME wine_display_up COMMAND ${harness} display-up --state ${FLASHWISE_WINE_STATE})
   add_test(NAME wine_display_down COMMAND ${harness} display-down --state ${FLASHWISE_WINE_STATE})
-  set_tests_properties(wine_prefix_up PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 300 LABELS "wine")
-  set_tests_properties(wine_prefix_down PROPERTIES FIXTURES_CLEANUP wine_prefix TIMEOUT 120 LABELS "wine")
+  # Wine's desktop process lives as long as the wineserver and keeps the display it
+  # started with, so the X server comes up first and goes last, for every test.
+  set_tests_properties(wine_prefix_up PROPERTIES FIXTURES_SETUP wine_prefix FIXTURES_REQUIRED wine_display
+                       TIMEOUT 300 LABELS "wine")
+  set_tests_properties(wine_prefix_down PROPERTIES FIXTURES_CLEANUP wine_prefix FIXTURES_REQUIRED wine_display
+                       TIMEOUT 120 LABELS "wine")
   set_tests_properties(wine_display_up PROPERTIES FIXTURES_SETUP wine_display TIMEOUT 60 LABELS "wine")
   set_tests_properties(wine_display_down PROPERTIES FIXTURES_CLEANUP wine_display TIMEOUT 60 LABELS "wine")
 endfunction()

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Brings the Wine test environment up and down and runs one test in it.
 
-  harness.py prefix-up   --state DIR [--install NAME=FILE ...]
+  harness.py prefix-up   --state DIR [--install NAME=FILE ...] [--display :N]
   harness.py prefix-down --state DIR
   harness.py display-up  --state DIR
   harness.py display-down --state DIR
@@ -37,7 +37,8 @@ def prefix_up(args):
         if not source or not os.path.isfile(source):
             raise winetest.HarnessError("cannot install %r: no such file" % item)
         winetest.install_library(state, name, source)
-    winetest.start_server(state)
+    display = args.display or state.display()
+    winetest.start_server(state, display)
     if not winetest.prefix_settings_current(state):
         winetest.configure_prefix(state)
     print("wine prefix %s (%s) ready in %.1f s" % (state.prefix, "new" if made else "reused",
@@ -130,6 +131,7 @@ def main():
         p.add_argument("--state", required=True)
         if verb == "prefix-up":
             p.add_argument("--install", action="append", metavar="NAME=FILE")
+            p.add_argument("--display", help="X display for Wine's desktop (default: the harness's Xvfb, if up)")
         if verb == "run":
             p.add_argument("--name", required=True)
             p.add_argument("--program")

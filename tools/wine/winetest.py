@@ -112,14 +112,16 @@ def import_registry(state, keys, wine=WINE):
         os.remove(path)
 
 
-def start_server(state):
+def start_server(state, display=None):
     """A persistent wineserver, then one warm-up process with its streams on /dev/null:
-    the prefix's services start with that first process and inherit its streams."""
+    the prefix's services start with that first process and inherit its streams.
+    The desktop process starts then too and stays on the display it was given for
+    the server's whole life, so the display must be up before the server is."""
     stop_server(state)
     with state.log("wineserver.log") as out:
-        subprocess.run([WINESERVER, "-p"], env=state.env(), stdin=subprocess.DEVNULL, stdout=out, stderr=out,
-                       timeout=COMMAND_TIMEOUT, start_new_session=True)
-    if run_quiet(state, [WINE, "cmd", "/c", "exit"], timeout=PREFIX_TIMEOUT) != 0:
+        subprocess.run([WINESERVER, "-p"], env=state.env(display), stdin=subprocess.DEVNULL, stdout=out,
+                       stderr=out, timeout=COMMAND_TIMEOUT, start_new_session=True)
+    if run_quiet(state, [WINE, "cmd", "/c", "exit"], timeout=PREFIX_TIMEOUT, display=display) != 0:
         raise HarnessError("the warm-up process failed; see " + state.logs)
 
 
