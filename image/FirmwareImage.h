@@ -22,8 +22,8 @@ public:
 
     CFirmwareImage();
 
-    // Opens the file read-only and loads the header and the extension table.
-    // False where the original returns -1.
+    // Opens the file read-only and loads the header and the extension table; what a
+    // short file does not hold reads as zeros. False when the file cannot be opened.
     bool OpenImage(const std::filesystem::path& path);
     void CloseImage();
     bool IsOpen() const { return file_.IsOpen(); }

@@ -220,7 +220,8 @@ std::string ReportAsText(const ImageReport& r) {
         std::snprintf(line, sizeof line, "%-15s %s  %u\n", f.name, Word(v).c_str(), v);
         t += line;
     }
-    t += "\ntransfer plan (" + std::to_string(r.units.size()) + " units, in send order)\n";
+    t += "\ntransfer plan (" + std::to_string(r.units.size()) + (r.units.size() == 1 ? " unit" : " units") +
+         ", in send order)\n";
     if (r.units.empty()) t += "  no unit: only the end of the transfer is sent\n";
     for (const UnitReport& u : r.units) {
         char line[256];
