@@ -3,6 +3,9 @@
 //   SimServiceCtl install NAME EXE [--start auto|demand|disabled] [SERVICE OPTIONS...]
 //   SimServiceCtl remove NAME       stops it first, a refusing stand-in too
 //   SimServiceCtl preset NAME running|stopped [auto|demand|disabled]
+//   SimServiceCtl preset NAME start-pending|stop-pending
+//                                   asks for the change and returns once it is under
+//                                   way (for a stand-in started with a delay)
 //   SimServiceCtl query NAME        prints "state=<state> start=<start type>"
 //
 // SERVICE OPTIONS go on the service's command line (see SimService.cpp). Waits for a
@@ -119,8 +122,23 @@ int Install(SC_HANDLE manager, const std::vector<std::wstring>& args)
     return service.value ? 0 : Refused(L"CreateService");
 }
 
+int PresetPending(SC_HANDLE service, const std::wstring& state)
+{
+    SERVICE_STATUS status{};
+    if (state == L"start-pending") {
+        if (!StartServiceW(service, 0, nullptr))
+            return Refused(L"StartService");
+        return WaitForState(service, SERVICE_START_PENDING) ? 0 : Refused(L"waiting for start-pending");
+    }
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &status))
+        return Refused(L"ControlService");
+    return WaitForState(service, SERVICE_STOP_PENDING) ? 0 : Refused(L"waiting for stop-pending");
+}
+
 int Preset(SC_HANDLE service, const std::vector<std::wstring>& args)
 {
+    if (args.size() == 4 && (args[3] == L"start-pending" || args[3] == L"stop-pending"))
+        return PresetPending(service, args[3]);
     if (args.size() < 4 || (args[3] != L"running" && args[3] != L"stopped"))
         return 1;
     DWORD start = 0;

@@ -12,7 +12,7 @@ namespace flashwise::winetest {
 namespace {
 
 constexpr DWORD kRunBoundMs = 20000;
-constexpr DWORD kWindowBoundMs = 10000;
+constexpr DWORD kWindowBoundMs = 30000;
 
 class StandInManager {
 public:
@@ -26,8 +26,11 @@ public:
             return;
         for (DWORD waited = 0; waited < kWindowBoundMs && !window_; waited += 50) {
             window_ = FindWindowW(L"DccMan Class", nullptr);
-            if (!window_)
-                Sleep(50);
+            DWORD code = 0;
+            if (!window_ && WaitForExit(process_.hProcess, 50, code)) {
+                ADD_FAILURE() << "the stand-in ended with exit code " << code << " before showing its window";
+                return;
+            }
         }
     }
 

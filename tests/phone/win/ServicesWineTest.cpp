@@ -110,7 +110,7 @@ TEST_F(Services, StopAndStartThroughTheServiceControlManager)
 
 TEST_F(Services, PendingAndRefusingServices)
 {
-    ServiceHandle slow = Install(L"WcesComm", L"--start auto --stop-delay-ms 2000");
+    ServiceHandle slow = Install(L"WcesComm", L"--start auto --stop-delay-ms 4000");
     ServiceHandle stubborn = Install(L"RapiMgr", L"--start auto --refuse-stop");
     ASSERT_NE(slow.value, nullptr);
     ASSERT_NE(stubborn.value, nullptr);
@@ -126,6 +126,13 @@ TEST_F(Services, PendingAndRefusingServices)
     EXPECT_FALSE(ControlService(stubborn.value, SERVICE_CONTROL_STOP, &status));
     EXPECT_EQ(StateOf(stubborn.value), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_NE(Ctl(L"preset RapiMgr stopped").exitCode, 0u);
+
+    // Preset into a pending state: the tool returns while the service is on its way.
+    ASSERT_TRUE(StartServiceW(slow.value, 0, nullptr));
+    ASSERT_TRUE(Reaches(slow.value, SERVICE_RUNNING));
+    EXPECT_EQ(Ctl(L"preset WcesComm stop-pending").exitCode, 0u);
+    EXPECT_EQ(StateOf(slow.value), static_cast<DWORD>(SERVICE_STOP_PENDING));
+    EXPECT_TRUE(Reaches(slow.value, SERVICE_STOPPED));
 }
 
 TEST_F(Services, ControlToolRefusesBadCommandLines)
