@@ -1,5 +1,6 @@
 #include "sim/phone/win/PhoneRegistryCalls.h"
 
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <mutex>
