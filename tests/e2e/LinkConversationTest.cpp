@@ -1,4 +1,4 @@
-// The worked example sent through each link with the capture on: the conversation
+// The four-byte reference image sent through each link with the capture on: the conversation
 // the boot loader sees, transfer by transfer, and the capture's line format.
 
 #include <gtest/gtest.h>
@@ -18,7 +18,7 @@ namespace flashwise::e2e {
 namespace {
 
 // Header with the magic, the tag, 0x409 at 0x10, L50 = 4, type 4; section 50 = 01 02 03 04.
-void WriteWorkedExample(const std::filesystem::path& path) {
+void WriteReferenceImage(const std::filesystem::path& path) {
     std::uint8_t file[260] = {};
     const std::uint8_t magic[] = {0x01, 0x13, 0x15, 0x13};
     std::memcpy(file, magic, 4);
@@ -62,10 +62,10 @@ std::vector<std::string> Capture(LinkKind kind, SimRig& rig, const std::filesyst
 
 class LinkConversation : public ::testing::TestWithParam<LinkKind> {};
 
-TEST_P(LinkConversation, WorkedExampleCrossesTheLinkInTheLinksOrder) {
+TEST_P(LinkConversation, ReferenceImageCrossesTheLinkInTheLinksOrder) {
     ScratchFolder folder;
     const auto path = folder.Path() / "Tarn_G4.abi";
-    WriteWorkedExample(path);
+    WriteReferenceImage(path);
     SimRig rig(GetParam());
     if (!rig.link) GTEST_SKIP() << "this build has no WinUSB link";
     const std::vector<std::string> lines = Capture(GetParam(), rig, path);

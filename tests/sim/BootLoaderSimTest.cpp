@@ -13,10 +13,10 @@ namespace {
 
 using namespace flashwise::sim::testing;
 
-const Bytes kWorked = {0x01, 0x02, 0x03, 0x04};
+const Bytes kReference = {0x01, 0x02, 0x03, 0x04};
 
-TEST(BootLoaderSim, WorkedExampleIsAnnouncedSentAndStored) {
-    const HostUnit unit = Unit50(kWorked);
+TEST(BootLoaderSim, ReferenceUnitIsAnnouncedSentAndStored) {
+    const HostUnit unit = Unit50(kReference);
     // The encoder reproduces the known figures, so the device is judged against them.
     ASSERT_EQ(LoadWord(unit.header.data() + 0x0C), 0x04030616u);
     ASSERT_EQ(ByteChecksum(unit), 0x27Fu);
@@ -39,11 +39,11 @@ TEST(BootLoaderSim, WorkedExampleIsAnnouncedSentAndStored) {
     EXPECT_EQ(sim.EndTransfers(), 1);
     const StoredUnit* stored = sim.Store().Find(50);
     ASSERT_NE(stored, nullptr);
-    EXPECT_EQ(stored->data, kWorked);
+    EXPECT_EQ(stored->data, kReference);
     EXPECT_EQ(stored->length, 4u);
     EXPECT_EQ(stored->fileName, "Tarn_G4.abi");
     EXPECT_EQ(stored->imageType, 4);
-    EXPECT_EQ(stored->crc32, Crc32Of(kWorked.data(), kWorked.size()));
+    EXPECT_EQ(stored->crc32, Crc32Of(kReference.data(), kReference.size()));
     EXPECT_TRUE(sim.ProtocolErrors().empty());
 }
 
@@ -62,7 +62,7 @@ TEST(BootLoaderSim, JudgesChecksumsAndLengthAgainstWhatArrived) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        HostUnit unit = Unit50(kWorked);
+        HostUnit unit = Unit50(kReference);
         if (c.breakWordChecksum) {
             StoreWord(unit.header.data() + 0x0C, 0x04030617u);  // the byte checksum follows the header as sent
         }
@@ -109,7 +109,7 @@ TEST(BootLoaderSim, TakesExactlyTheAnnouncedDataWhateverThePieces) {
 }
 
 TEST(BootLoaderSim, SerialEventsMarkEachPlaceTheHostWaits) {
-    const HostUnit unit = Unit50(kWorked);
+    const HostUnit unit = Unit50(kReference);
     BootLoaderSim sim(Transport::Serial);
     EXPECT_EQ(sim.TakeCommEvents().mask, 0u);
 
@@ -137,7 +137,7 @@ TEST(BootLoaderSim, SerialEventsMarkEachPlaceTheHostWaits) {
 }
 
 TEST(BootLoaderSim, EventsAccumulateUntilTakenAndWinUsbHasNone) {
-    const HostUnit unit = Unit50(kWorked);
+    const HostUnit unit = Unit50(kReference);
     BootLoaderSim serial(Transport::Serial);
     ASSERT_TRUE(Announce(serial, unit, 0x27F));
     ReadAll(serial);
@@ -219,7 +219,7 @@ TEST(BootLoaderSim, DigestStoreKeepsLengthAndCrcOnly) {
 }
 
 TEST(BootLoaderSim, CaptureRecordsEveryCrossingOneLineEach) {
-    const HostUnit unit = Unit50(kWorked);
+    const HostUnit unit = Unit50(kReference);
     BootLoaderSim sim(Transport::Serial);
     sim.SetProgressRecords(1);
     sim.Capture().Enable(true);

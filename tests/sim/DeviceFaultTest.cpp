@@ -11,7 +11,7 @@ namespace {
 
 using namespace flashwise::sim::testing;
 
-const Bytes kWorked = {0x01, 0x02, 0x03, 0x04};
+const Bytes kReference = {0x01, 0x02, 0x03, 0x04};
 
 DeviceFault Fault(Misbehaviour what, Step step, std::uint32_t value = 0, std::uint32_t count = 1, int unit = 0) {
     DeviceFault f;
@@ -25,7 +25,7 @@ DeviceFault Fault(Misbehaviour what, Step step, std::uint32_t value = 0, std::ui
 
 // Announces and sends the worked unit; returns what the device queued after the data.
 Bytes RunUnit(BootLoaderSim& sim, Bytes* readiness = nullptr) {
-    const HostUnit unit = Unit50(kWorked);
+    const HostUnit unit = Unit50(kReference);
     Announce(sim, unit, 0x27F);
     const Bytes ready = ReadAll(sim);
     if (readiness) *readiness = ready;
@@ -41,7 +41,7 @@ TEST(DeviceFault, SilentLeavesNothingToReadAndNoEvent) {
     for (Step step : {Step::Announce, Step::Data}) {
         BootLoaderSim sim(Transport::Serial);
         sim.AddFault(Fault(Misbehaviour::Silent, step));
-        const HostUnit unit = Unit50(kWorked);
+        const HostUnit unit = Unit50(kReference);
         ASSERT_TRUE(Announce(sim, unit, 0x27F));
         if (step == Step::Announce) {
             EXPECT_EQ(sim.TakeCommEvents().mask, 0u);
@@ -58,7 +58,7 @@ TEST(DeviceFault, SilentLeavesNothingToReadAndNoEvent) {
     for (Step step : {Step::Request, Step::Header}) {
         BootLoaderSim sim(Transport::Serial);
         sim.AddFault(Fault(Misbehaviour::Silent, step));
-        const HostUnit unit = Unit50(kWorked);
+        const HostUnit unit = Unit50(kReference);
         ASSERT_TRUE(Announce(sim, unit, 0x27F));
         ReadAll(sim);
         sim.TakeCommEvents();
@@ -89,7 +89,7 @@ TEST(DeviceFault, ShiftPutsStrayBytesBeforeTheFirstRecordOnly) {
     // A bulk read of 20 bytes splits the shifted packet; the rest comes with the next read.
     BootLoaderSim usb(Transport::WinUsb);
     usb.AddFault(Fault(Misbehaviour::ShiftRecord, Step::Announce, 0x00, 3));
-    Announce(usb, Unit50(kWorked), 0x27F);
+    Announce(usb, Unit50(kReference), 0x27F);
     std::uint8_t buf[20];
     EXPECT_EQ(usb.HostRead(buf, 20).count, 20u);
     EXPECT_EQ(usb.HostRead(buf, 20).count, 3u);
@@ -134,7 +134,7 @@ TEST(DeviceFault, ZeroLengthPacketsOnWinUsbAreEmptyReadsOnSerial) {
     for (Transport t : {Transport::WinUsb, Transport::Serial}) {
         BootLoaderSim sim(t);
         sim.AddFault(Fault(Misbehaviour::ZeroLengthPackets, Step::Announce, 0, 2));
-        Announce(sim, Unit50(kWorked), 0x27F);
+        Announce(sim, Unit50(kReference), 0x27F);
         std::uint8_t buf[20];
         const ReadKind empty = t == Transport::WinUsb ? ReadKind::ZeroLengthPacket : ReadKind::Nothing;
         EXPECT_EQ(sim.HostRead(buf, 20).kind, empty);
@@ -168,7 +168,7 @@ TEST(DeviceFault, VanishAtEachStepFailsEverythingAfter) {
         SCOPED_TRACE(static_cast<int>(step));
         BootLoaderSim sim(Transport::Serial);
         sim.AddFault(Fault(Misbehaviour::Vanish, step, 0, 1000));
-        const HostUnit unit = Unit50(kWorked);
+        const HostUnit unit = Unit50(kReference);
         bool ok = Announce(sim, unit, 0x27F);
         ReadAll(sim);
         ok = ok && Send(sim, unit, 0x27F);

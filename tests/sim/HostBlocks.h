@@ -3,6 +3,7 @@
 // blocks, section headers and the end-of-transfer block, and plays the transfers of
 // one unit in the order the links use.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
