@@ -23,7 +23,7 @@ DeviceFault Fault(Misbehaviour what, Step step, std::uint32_t value = 0, std::ui
     return f;
 }
 
-// Announces and sends the worked unit; returns what the device queued after the data.
+// Announces and sends the reference unit; returns what the device queued after the data.
 Bytes RunUnit(BootLoaderSim& sim, Bytes* readiness = nullptr) {
     const HostUnit unit = Unit50(kReference);
     Announce(sim, unit, 0x27F);
