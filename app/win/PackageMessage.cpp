@@ -16,8 +16,12 @@ std::wstring FilledPackageText(unsigned id) {
 }
 
 int ShowPackageMessage(HWND owner, unsigned textId, UINT buttons) {
+    return ShowPackageMessage(owner, textId, buttons, package::ToWide(TheApp().ModelDisplayName()));
+}
+
+int ShowPackageMessage(HWND owner, unsigned textId, UINT buttons, const std::wstring& displayName) {
     const std::wstring text = PackageText(textId);
-    const std::wstring caption = FilledPackageText(kTextMessageCaption);
+    const std::wstring caption = package::FillTemplate(PackageText(kTextMessageCaption), displayName);
     return MessageBoxW(owner, text.c_str(), caption.c_str(), buttons);
 }
 

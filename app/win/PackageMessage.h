@@ -17,8 +17,11 @@ std::wstring PackageText(unsigned id);
 // PackageText(id) with the template token replaced by the model display name.
 std::wstring FilledPackageText(unsigned id);
 
-// Shows text `textId` with the filled caption; `owner` null for no owner.
-// Returns the button the user chose.
+// Shows text `textId` with the caption filled with the application's display name;
+// `owner` null for no owner. Returns the button the user chose.
 int ShowPackageMessage(HWND owner, unsigned textId, UINT buttons);
+
+// The same with the caption filled with `displayName`.
+int ShowPackageMessage(HWND owner, unsigned textId, UINT buttons, const std::wstring& displayName);
 
 }  // namespace flashwise::app

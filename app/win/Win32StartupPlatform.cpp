@@ -73,12 +73,7 @@ std::u16string Win32StartupPlatform::ReadModelText(unsigned id) {
 }
 
 void Win32StartupPlatform::ShowStartupMessage(unsigned textId, std::u16string_view displayName) {
-    std::wstring text;
-    package::LoadPackageString(textId, text);
-    std::wstring caption;
-    package::LoadPackageString(kTextMessageCaption, caption);
-    caption = package::FillTemplate(caption, Wide(displayName));
-    MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK);
+    ShowPackageMessage(nullptr, textId, MB_OK, Wide(displayName));
 }
 
 std::uint32_t Win32StartupPlatform::PackedVersion() { return GetVersion(); }
