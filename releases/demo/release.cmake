@@ -3,5 +3,6 @@
 set(RELEASE_FIRMWARE_IMAGE generate)
 # No boot-loader image: the base layer's placeholder stays.
 set(RELEASE_BOOT_LOADER_IMAGE "")
-# The helper programs are not built yet: carry the stand-ins.
-set(RELEASE_HELPERS stand-ins)
+# The helper programs this tree builds: wcestest.exe, and the phone-side helpers built
+# for the simulated phone (they run only against the simulated phone's libraries).
+set(RELEASE_HELPERS simulated-phone)
