@@ -23,13 +23,13 @@ OK = 1
 CANCEL = 2
 
 
-def window_shot(display, title, path):
+def window_shot(display, title, path, frame):
     """The window alone when the X server knows it by its title, else the screen."""
     env = dict(os.environ, DISPLAY=display)
     info = subprocess.run(["xwininfo", "-name", title], env=env, stdin=subprocess.DEVNULL, capture_output=True,
                           text=True, timeout=30)
     ids = [line.split()[3] for line in info.stdout.splitlines() if "Window id:" in line]
-    winetest.screenshot(display, path, ids[0] if ids else None)
+    winetest.screenshot(display, path, ids[0] if ids else None, frame)
 
 
 def main():
@@ -65,7 +65,7 @@ def main():
                   driver.text(notice["hwnd"], MESSAGE_TEXT).replace("\n", "\n  ")))
             time.sleep(args.pause)
             path = os.path.join(args.shots, "01-notice.png")
-            window_shot(args.display, notice["title"], path)
+            window_shot(args.display, notice["title"], path, args.desktop)
             shown.append(path)
             driver.click(notice["hwnd"], OK)
             driver.gone(notice["hwnd"], WAIT_MS)
@@ -74,7 +74,7 @@ def main():
             print("demo: page %r" % page["title"])
             time.sleep(args.pause)
             path = os.path.join(args.shots, "02-welcome.png")
-            window_shot(args.display, page["title"], path)
+            window_shot(args.display, page["title"], path, args.desktop)
             shown.append(path)
             driver.click(page["hwnd"], CANCEL)
             driver.gone(page["hwnd"], WAIT_MS)

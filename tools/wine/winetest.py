@@ -261,11 +261,13 @@ def stop_display(state):
             pass
 
 
-def screenshot(display, path, window=None):
-    """The whole screen (or one X window) as PNG, taken from the Linux side."""
+def screenshot(display, path, window=None, frame=False):
+    """The whole screen (or one X window, with the window manager's frame when asked)
+    as PNG, taken from the Linux side."""
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     env = dict(os.environ, DISPLAY=display)
-    subprocess.run(["import", "-window", window or "root", path], env=env, stdin=subprocess.DEVNULL,
+    options = ["-frame"] if frame and window else []
+    subprocess.run(["import"] + options + ["-window", window or "root", path], env=env, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30, check=True)
 
 
