@@ -1,0 +1,42 @@
+#pragma once
+// The bridge's answers: one simulated boot loader, shared by every connection the
+// stand-ins make (the phone stays the same phone when the host reopens it), driven by
+// the messages of Framing.h. No sockets here: the server feeds it whole messages.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "sim/BootLoaderSim.h"
+#include "sim/bridge/Framing.h"
+
+namespace flashwise::bridge {
+
+// What one connection has told the bridge so far.
+struct ConnectionState {
+    bool greeted = false;
+    bool closing = false;  // answer sent, then the connection ends (Bye, a refused greeting)
+};
+
+class BridgeService {
+public:
+    // `onUnitJudged` runs whenever the device has judged a unit or taken an
+    // end-of-transfer block, before the answer to the host's write goes out, so a
+    // host that has seen the result finds the results written.
+    BridgeService(sim::BootLoaderSim& device, sim::Transport transport, std::function<void()> onUnitJudged = {});
+
+    Message Handle(const Message& request, ConnectionState* connection);
+    bool QuitRequested() const { return quit_; }
+    std::uint64_t Requests() const { return requests_; }
+
+private:
+    Message Refuse(const std::string& why, ConnectionState* connection);
+
+    sim::BootLoaderSim& device_;
+    sim::Transport transport_;
+    std::function<void()> onUnitJudged_;
+    bool quit_ = false;
+    std::uint64_t requests_ = 0;
+};
+
+}  // namespace flashwise::bridge
