@@ -1,0 +1,303 @@
+// The program's own link adapters against the simulated boot loader under Wine, through
+// the stand-ins that take the boot loader's place (tools/wine/bootloader-routes.py puts
+// them into the prefix; run_bootloader_route.py starts the bridge and this program).
+//
+//   bootloader_routes_wine.exe winusb RESULTS   the WinUSB interface by its class, both pipes
+//                                               and the line request, then a whole download
+//   bootloader_routes_wine.exe serial RESULTS   \\.\wceusbsh001 with the link's settings,
+//                                               then a whole download
+//
+// RESULTS is the bridge's results folder: after the download every unit of the image must
+// be there byte for byte, and the device must have seen no protocol error.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "image/DownloadDriver.h"
+#include "image/DownloadState.h"
+#include "image/FirmwareImage.h"
+#include "link/ConnManager.h"
+#include "link/ConnManagerVista.h"
+#include "link/win/WinSerialPort.h"
+#include "link/win/WinUsbSystemApi.h"
+#include "tests/e2e/E2eImage.h"
+
+using namespace flashwise;
+
+namespace {
+
+int g_failures = 0;
+
+void Check(bool ok, const std::string& what) {
+    std::printf("%s: %s\n", ok ? "ok" : "FAILED", what.c_str());
+    std::fflush(stdout);
+    if (!ok) ++g_failures;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void PutWord(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+std::uint32_t Word(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+// An announcement of a 4-byte unit: the device answers any well-formed one with readiness.
+std::vector<std::uint8_t> Announcement() {
+    std::vector<std::uint8_t> block(72, 0);
+    PutWord(block.data(), 0x5566);
+    PutWord(block.data() + 4, 0x9988);
+    PutWord(block.data() + 8, 0x9AA80000u);
+    PutWord(block.data() + 12, 260);
+    std::memcpy(block.data() + 16, "Probe.abi", 9);
+    block[0x2E] = 1;
+    return block;
+}
+
+std::vector<std::uint8_t> EndBlock() {
+    std::vector<std::uint8_t> block(72, 0);
+    PutWord(block.data(), 0x1234);
+    return block;
+}
+
+bool IsReadiness(const std::uint8_t* record) {
+    return Word(record) == 0x55AA && Word(record + 4) == 0x77 && Word(record + 8) == 1;
+}
+
+// The shape of a multi-unit image: five units, pieces of 8192 with short tails, a unit of
+// three bytes (not a whole word).
+e2e::SectionSizes TestImageSizes() {
+    e2e::SectionSizes s;
+    s.l50 = 1001;
+    s.l51a = 70000;
+    s.l51b = 77;
+    s.l52 = 8193;
+    s.l53 = 3;
+    s.l54a = 12345;
+    s.l54b = 6789;
+    return s;
+}
+
+// The whole image through the link, as the download thread runs it, then the device's
+// flash compared with the image.
+void Download(CConnManager& link, const std::filesystem::path& results, const char* what) {
+    e2e::ScratchFolder folder;
+    const auto path = folder.Path() / "Tarn_G4.abi";
+    const auto sizes = TestImageSizes();
+    e2e::WriteImage(path, sizes);
+    CFirmwareImage image;
+    if (!image.OpenImage(path)) {
+        Check(false, "the test image opens");
+        return;
+    }
+    DownloadState state;
+    state.BeginPass(std::filesystem::file_size(path));
+    const DWORD started = GetTickCount();
+    const bool ok = RunDownload(state, link, image, [](std::uint32_t) {}, folder.Path());
+    const DWORD took = GetTickCount() - started;
+    Check(ok, std::string(what) + ": RunDownload reports every unit written");
+    Check(state.IsFinished(), std::string(what) + ": the download is marked finished");
+    const auto units = e2e::ExpectedUnits(sizes);
+    std::uint64_t bytes = 0;
+    for (const auto& [code, span] : units) {
+        const std::string stored = ReadFile(results / ("unit-" + std::to_string(code) + ".bin"));
+        const auto expected = e2e::ReadSpan(path, span);
+        Check(stored.size() == expected.size() && std::memcmp(stored.data(), expected.data(), expected.size()) == 0,
+              std::string(what) + ": unit " + std::to_string(code) + " (" + std::to_string(span.length) +
+                  " bytes) is in the flash byte for byte");
+        bytes += span.length;
+    }
+    const std::string verdicts = ReadFile(results / "verdicts.txt");
+    std::size_t lines = 0;
+    for (char c : verdicts) lines += c == '\n';
+    Check(lines == units.size(), std::string(what) + ": the device judged each unit once");
+    Check(verdicts.find(" 0 ") != std::string::npos && verdicts.find(" 136 ") == std::string::npos &&
+              verdicts.find(" 153 ") == std::string::npos && verdicts.find(" 34 ") == std::string::npos,
+          std::string(what) + ": no unit was rejected");
+    std::printf("%s: %llu bytes in %u units in %lu ms\n", what, static_cast<unsigned long long>(bytes),
+                static_cast<unsigned>(units.size()), static_cast<unsigned long>(took));
+}
+
+// The interface found by its class and moved through by hand: both pipes and the line request.
+void WinUsbByHand(WinUsbApi& api) {
+    Check(api.Bind(), "SetupAPI and winusb.dll bind from the system folder");
+    const OsHandle set = api.GetClassDevs(kBootLoaderInterfaceClass, kDigcfPresent | kDigcfDeviceInterface);
+    Check(set != InvalidOsHandle(), "the boot-loader class has a device set");
+    if (set == InvalidOsHandle()) return;
+    DeviceInterfaceData iface;
+    iface.size = 28;
+    const bool listed = api.EnumDeviceInterfaces(set, kBootLoaderInterfaceClass, 0, &iface);
+    Check(listed, "one interface of the class is present");
+    std::u16string path;
+    if (listed) {
+        std::uint32_t required = 0;
+        api.GetDeviceInterfaceDetail(set, &iface, nullptr, 0, &required, nullptr);
+        std::vector<std::uint8_t> detail(required + 2, 0);
+        detail[0] = 6;
+        DevInfoData info;
+        info.size = 28;
+        if (required > 6 && api.GetDeviceInterfaceDetail(set, &iface, detail.data(), required, nullptr, &info)) {
+            for (std::size_t at = 4; at + 1 < detail.size(); at += 2) {
+                const char16_t c = static_cast<char16_t>(detail[at] | detail[at + 1] << 8);
+                if (c == 0) break;
+                path.push_back(c);
+            }
+        }
+    }
+    api.DestroyDeviceInfoList(set);
+    std::string narrow(path.begin(), path.end());
+    for (auto& c : narrow) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    Check(narrow.find("simphone") != std::string::npos, "its path names the simulated device: " + narrow);
+
+    const OsHandle device = api.CreateDeviceFile(path);
+    Check(device != InvalidOsHandle(), "the path opens");
+    if (device == InvalidOsHandle()) return;
+    OsHandle handle = nullptr;
+    const bool initialised = api.Initialize(device, &handle);
+    Check(initialised, "WinUsb_Initialize reaches the bridge");
+    if (!initialised) {
+        api.CloseHandle(device);
+        return;
+    }
+    UsbInterfaceInfo info;
+    Check(api.QueryInterfaceSettings(handle, 0, &info) && info.numEndpoints == 2, "two endpoints");
+    UsbPipeInfo out, in;
+    Check(api.QueryPipe(handle, 0, 0, &out) && out.pipeType == kUsbPipeTypeBulk && out.pipeId == 0x01,
+          "bulk OUT pipe 0x01");
+    Check(api.QueryPipe(handle, 0, 1, &in) && in.pipeType == kUsbPipeTypeBulk && in.pipeId == 0x81,
+          "bulk IN pipe 0x81");
+    const OsHandle writeEvent = api.CreateManualResetEvent();
+    const OsHandle readEvent = api.CreateManualResetEvent();
+    auto write = [&](const std::vector<std::uint8_t>& bytes) {
+        std::uint32_t n = 0;
+        if (!api.WritePipe(handle, 0x01, bytes.data(), static_cast<std::uint32_t>(bytes.size()), &n,
+                           Overlapped::Write, writeEvent)) {
+            if (api.LastError() != kErrorIoPending) return false;
+            if (api.WaitForEvent(writeEvent, 10000) != WaitOutcome::Signalled) return false;
+            if (!api.GetOverlappedResult(device, Overlapped::Write, &n)) return false;
+        }
+        return n == bytes.size();
+    };
+    UsbSetupPacket line;
+    line.requestType = 0x40;
+    line.request = 0x22;
+    line.value = 0;
+    Check(api.ControlTransfer(handle, line), "line request, value 0");
+    Check(write(Announcement()), "72 bytes out, completed through the OVERLAPPED");
+    line.value = 1;
+    Check(api.ControlTransfer(handle, line), "line request, value 1");
+    UsbSetupPacket other = line;
+    other.request = 0x21;
+    Check(!api.ControlTransfer(handle, other), "another control request stalls");
+
+    std::uint8_t record[20] = {};
+    std::uint32_t n = 0;
+    bool read = api.ReadPipe(handle, 0x81, record, 20, &n, Overlapped::Read, readEvent);
+    if (!read && api.LastError() == kErrorIoPending && api.WaitForEvent(readEvent, 10000) == WaitOutcome::Signalled) {
+        read = api.GetOverlappedResult(device, Overlapped::Read, &n);
+    }
+    Check(read && n == 20 && IsReadiness(record), "20 bytes in: the readiness record");
+
+    line.value = 0;
+    api.ControlTransfer(handle, line);
+    Check(write(EndBlock()), "the end-of-transfer block out");
+    line.value = 1;
+    api.ControlTransfer(handle, line);
+    Check(api.Free(handle), "WinUsb_Free");
+    api.CloseHandle(readEvent);
+    api.CloseHandle(writeEvent);
+    api.CloseHandle(device);
+}
+
+int RunWinUsb(const std::filesystem::path& results) {
+    {
+        WinUsbSystemApi api;
+        WinUsbByHand(api);
+    }
+    CConnManagerVista link(std::make_unique<WinUsbSystemApi>(), [](std::uint32_t) {});
+    Check(link.Open(), "CConnManagerVista opens the simulated boot loader");
+    if (link.IsOpen()) Download(link, results, "WinUSB");
+    return 0;
+}
+
+// The serial link's own settings, applied by its Open, and its DTR calls by hand.
+int RunSerial(const std::filesystem::path& results) {
+    {
+        WinSerialPort port;
+        Check(port.Open(L"\\\\.\\wceusbsh001"), "\\\\.\\wceusbsh001 opens");
+        if (port.IsOpen()) {
+            SerialLineSettings dcb;
+            dcb.length = 28;
+            dcb.baudRate = 115200;
+            dcb.flags = 0x0000000C;
+            Check(port.SetLineSettings(dcb), "SetCommState with ByteSize 0 and the flags word 0x0C");
+            Check(port.SetEventMask(0xDB), "SetCommMask 0xDB");
+            SerialTimeouts t;
+            t.readInterval = 0xFFFFFFFF;
+            t.readTotalMultiplier = 0xFFFFFFFF;
+            t.readTotalConstant = 5000;
+            Check(port.SetTimeouts(t), "SetCommTimeouts");
+            Check(port.ClearDtr(), "DTR cleared");
+            const auto block = Announcement();
+            std::uint32_t n = 0;
+            Check(port.WriteBytes(block.data(), 72, &n) && n == 72, "72 bytes written");
+            Check(port.SetDtr(), "DTR set");
+            std::uint32_t events = 0;
+            Check(port.WaitEvent(&events) && (events & 0x0001) != 0, "WaitCommEvent reports a received character");
+            std::uint8_t record[20] = {};
+            Check(port.ReadBytes(record, 20, &n) && n == 20 && IsReadiness(record), "the readiness record is read");
+            const DWORD started = GetTickCount();
+            Check(port.ReadBytes(record, 20, &n) && n == 0, "a read with nothing waiting comes back empty");
+            const DWORD waited = GetTickCount() - started;
+            Check(waited >= 4000 && waited < 15000, "after the read time-out (" + std::to_string(waited) + " ms)");
+            port.ClearDtr();
+            const auto end = EndBlock();
+            Check(port.WriteBytes(end.data(), 72, &n) && n == 72, "the end-of-transfer block written");
+            port.SetDtr();
+        }
+    }
+    CConnManager link(std::make_unique<WinSerialPort>(), [](std::uint32_t) {});
+    Check(link.Open(), "CConnManager opens the simulated boot loader");
+    Download(link, results, "serial");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: bootloader_routes_wine.exe winusb|serial RESULTS\n");
+        return 2;
+    }
+    const std::string mode = argv[1];
+    const std::filesystem::path results = argv[2];
+    try {
+        if (mode == "winusb") {
+            RunWinUsb(results);
+        } else if (mode == "serial") {
+            RunSerial(results);
+        } else {
+            std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
+            return 2;
+        }
+    } catch (const std::exception& e) {
+        Check(false, std::string("no exception: ") + e.what());
+    }
+    const std::string errors = ReadFile(results / "errors.txt");
+    Check(errors.empty(), "the device saw no protocol error" + (errors.empty() ? std::string() : ": " + errors));
+    std::printf("%d failure(s)\n", g_failures);
+    return g_failures == 0 ? 0 : 1;
+}
