@@ -231,7 +231,7 @@ def main():
     args = parser.parse_args()
     try:
         SCENARIOS[args.scenario](args)
-    except (Failure, winetest.DriverError) as failure:
+    except (Failure, winetest.DriverError, winetest.HarnessError) as failure:
         print("FAILED %s: %s" % (args.scenario, failure), file=sys.stderr)
         return 1
     print("passed %s" % args.scenario)

@@ -275,6 +275,8 @@ def x_window_icon(display, title):
     """The icons Wine handed to the X server for the window of this title, as
     {(width, height): pixels}; empty when the window has none."""
     env = dict(os.environ, DISPLAY=display)
+    if not shutil.which("xwininfo") or not shutil.which("xprop"):
+        raise HarnessError("xwininfo and xprop (package x11-utils) are needed to read a window's icon")
     info = subprocess.run(["xwininfo", "-name", title], env=env, stdin=subprocess.DEVNULL, capture_output=True,
                           text=True, timeout=30)
     ids = [line.split()[3] for line in info.stdout.splitlines() if "Window id:" in line]
