@@ -5,6 +5,7 @@ namespace flashwise {
 CFirmwareImage::CFirmwareImage() = default;
 
 bool CFirmwareImage::OpenImage(const std::filesystem::path& path) {
+    summed_ = SummedRange();
     if (!file_.Open(path, RandomAccessFile::Mode::Read)) {
         file_.Close();
         return false;
@@ -22,7 +23,24 @@ bool CFirmwareImage::OpenImage(const std::filesystem::path& path) {
     return true;
 }
 
-void CFirmwareImage::CloseImage() { file_.Close(); }
+void CFirmwareImage::CloseImage() {
+    summed_ = SummedRange();
+    file_.Close();
+}
+
+void CFirmwareImage::RememberSums(std::uint64_t offset, std::uint32_t length, const DataSums& sums) {
+    if (!IsOpen()) return;
+    summed_.valid = true;
+    summed_.offset = offset;
+    summed_.length = length;
+    summed_.sums = sums;
+}
+
+bool CFirmwareImage::RecallSums(std::uint64_t offset, std::uint32_t length, DataSums* sums) const {
+    if (!summed_.valid || !IsOpen() || summed_.offset != offset || summed_.length != length) return false;
+    *sums = summed_.sums;
+    return true;
+}
 
 std::uint32_t CFirmwareImage::HeaderWord(std::size_t offset) const {
     if (offset + 4 > header_.size()) return 0;

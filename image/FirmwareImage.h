@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "image/DataSums.h"
 #include "image/RandomAccessFile.h"
 
 namespace flashwise {
@@ -55,6 +56,12 @@ public:
     // The second file object, used to write and read ExtRom.tmp.
     RandomAccessFile& ExtRomFile() { return extRomFile_; }
 
+    // The data sums of the last range of the image file that was summed in full, so
+    // that a unit's header and both of its section operations cost one pass over its
+    // bytes, not three. Forgotten whenever a file is opened or closed.
+    void RememberSums(std::uint64_t offset, std::uint32_t length, const DataSums& sums);
+    bool RecallSums(std::uint64_t offset, std::uint32_t length, DataSums* sums) const;
+
 private:
     std::uint32_t SizeWord(std::size_t offset) const { return IsOpen() ? HeaderWord(offset) : kNoFile; }
 
@@ -64,6 +71,14 @@ private:
     std::int32_t selection_ = kNoExtendedRom;
     RandomAccessFile extRomFile_;
     std::filesystem::path path_;
+
+    struct SummedRange {
+        bool valid = false;
+        std::uint64_t offset = 0;
+        std::uint32_t length = 0;
+        DataSums sums;
+    };
+    SummedRange summed_;
 };
 
 // Little-endian words on the wire and on disk.

@@ -1,36 +1,10 @@
 #include "image/SectionHeaderBuilder.h"
 
-#include <array>
-
 #include "image/TransferUnits.h"
 
 namespace flashwise {
 
 namespace {
-
-// Adds a byte stream as consecutive little-endian words, whatever the chunking.
-class WordSummer {
-public:
-    explicit WordSummer(std::uint32_t start) : sum_(start) {}
-    void Add(const std::uint8_t* p, std::size_t n) {
-        while (n > 0 && pending_ > 0) {
-            carry_[pending_++] = *p++;
-            --n;
-            if (pending_ == 4) {
-                sum_ += LoadLe32(carry_);
-                pending_ = 0;
-            }
-        }
-        for (; n >= 4; n -= 4, p += 4) sum_ += LoadLe32(p);
-        while (n-- > 0) carry_[pending_++] = *p++;
-    }
-    std::uint32_t Sum() const { return sum_; }  // a partial last word is left out
-
-private:
-    std::uint32_t sum_;
-    std::uint8_t carry_[4] = {};
-    std::size_t pending_ = 0;
-};
 
 std::uint32_t SizeWordsOf(const CFirmwareImage& image, std::uint32_t length, int code) {
     switch (code) {
@@ -49,7 +23,7 @@ std::uint32_t SizeWordsOf(const CFirmwareImage& image, std::uint32_t length, int
 }  // namespace
 
 SectionHeaderBuilder::SectionHeaderBuilder(CFirmwareImage& image, std::filesystem::path extRomPath)
-    : image_(image), extRomPath_(std::move(extRomPath)) {}
+    : image_(image), extRomPath_(std::move(extRomPath)), chunk_(kChunkSize) {}
 
 int SectionHeaderBuilder::BuildSectionHeader(std::uint8_t* header, int code) {
     if (code < kFirstSectionCode || code > kLastSectionCode) return kUnknownCode;
@@ -103,24 +77,29 @@ int SectionHeaderBuilder::BuildSectionHeader(std::uint8_t* header, int code) {
 }
 
 std::uint32_t SectionHeaderBuilder::SumDataWords(std::uint64_t offset, std::uint32_t length, int code) {
-    WordSummer summer(SizeWordsOf(image_, length, code));
-    if (length == 0) return summer.Sum();
+    const std::uint32_t start = SizeWordsOf(image_, length, code);
+    if (length == 0) return start;
+    const bool fromImage = code != 55;
+    DataSums known;
+    if (fromImage && image_.RecallSums(offset, length, &known)) return start + known.words;
 
     RandomAccessFile* source = &extRomFile_;
-    if (code != 55) {
+    if (fromImage) {
         source = &image_.File();
-        if (!source->Seek(offset)) return summer.Sum();
+        if (!source->Seek(offset)) return start;
     }
-    std::array<std::uint8_t, kChunkSize> chunk;
+    // The byte sum is taken in the same pass: the section operations reuse it.
+    DataSummer summer;
     std::uint32_t owed = length;
     while (owed > 0) {
-        const std::size_t want = owed < kChunkSize ? owed : kChunkSize;
-        const std::size_t got = source->Read(chunk.data(), want);
+        const std::size_t want = owed < chunk_.size() ? owed : chunk_.size();
+        const std::size_t got = source->Read(chunk_.data(), want);
         if (got == 0) break;  // end of the file
-        summer.Add(chunk.data(), got);
+        summer.Add(chunk_.data(), got);
         owed -= static_cast<std::uint32_t>(got);
     }
-    return summer.Sum();
+    if (fromImage && owed == 0) image_.RememberSums(offset, length, summer.Sums());
+    return start + summer.Sums().words;
 }
 
 }  // namespace flashwise

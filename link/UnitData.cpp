@@ -43,17 +43,25 @@ std::size_t UnitReader::Next(std::uint8_t* buffer) {
 }
 
 bool UnitByteSum(CFirmwareImage& image, const UnitRange& range, std::uint32_t* sum) {
+    DataSums sums;
+    if (!range.fromExtRomFile && image.RecallSums(range.offset, range.length, &sums)) {
+        *sum = sums.bytes;
+        return true;
+    }
     UnitReader reader(image, range);
     if (!reader.Open()) return false;
     std::uint8_t* chunk = TransferBuffer();
-    std::uint32_t total = 0;
+    DataSummer summer;
     while (reader.Owed() > 0) {
         const std::size_t got = reader.Next(chunk);
         if (got == 0) return false;
-        for (std::size_t i = 0; i < got; ++i) total += chunk[i];
+        summer.Add(chunk, got);
         reader.Consumed(got);
     }
-    *sum = total;
+    // A link used without the header builder still reads the unit only once for both
+    // of its section operations.
+    if (!range.fromExtRomFile) image.RememberSums(range.offset, range.length, summer.Sums());
+    *sum = summer.Sums().bytes;
     return true;
 }
 

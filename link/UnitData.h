@@ -50,6 +50,9 @@ private:
 
 // Sum of every byte of the unit's data, each unsigned, modulo 2^32. False when the
 // range cannot be read in full: announcing a unit whose bytes are missing only fails later.
+// A range of the image file that was already summed in full (by the header builder or
+// an earlier call) is not read again; the image object keeps its sums until it opens
+// or closes a file. ExtRom.tmp is read every time.
 bool UnitByteSum(CFirmwareImage& image, const UnitRange& range, std::uint32_t* sum);
 
 }  // namespace flashwise

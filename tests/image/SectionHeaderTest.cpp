@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "image/DataSums.h"
 #include "image/FirmwareImage.h"
 #include "image/SectionHeaderBuilder.h"
 #include "image/TransferUnits.h"
@@ -114,6 +115,36 @@ TEST(ImageObject, NoFileAndShortFiles) {
     EXPECT_EQ(image.HeaderWord(0), 0x04030201u);
     image.CloseImage();
     EXPECT_EQ(image.L51a(), 0xFFFFFFFFu);
+}
+
+TEST(DataSums, PiecesOfAnySizeAndAddressGiveTheSumsOfTheWhole) {
+    // Long enough for the 16-bit lanes to be flushed many times; 0xFF runs are the
+    // worst case for their overflow.
+    std::vector<std::uint8_t> data(20011);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
+    std::fill(data.begin() + 3000, data.begin() + 12000, 0xFF);
+    std::uint32_t bytes = 0, words = 0;
+    for (std::uint8_t b : data) bytes += b;
+    for (std::size_t i = 0; i + 4 <= data.size(); i += 4) words += GetWord(data.data() + i);   // 3 left over
+
+    for (std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{8}, std::size_t{13}, std::size_t{1030},
+                              std::size_t{20011}}) {
+        SCOPED_TRACE(piece);
+        DataSummer summer;
+        for (std::size_t at = 0; at < data.size(); at += piece)
+            summer.Add(data.data() + at, std::min(piece, data.size() - at));
+        EXPECT_EQ(summer.Sums().bytes, bytes);
+        EXPECT_EQ(summer.Sums().words, words);
+        EXPECT_EQ(summer.Length(), data.size());
+    }
+    // Whole words from an odd address.
+    DataSums fromOdd;
+    AddWholeWords(data.data() + 1, 4 * 1001, &fromOdd);
+    std::uint32_t oddBytes = 0, oddWords = 0;
+    for (std::size_t i = 1; i < 1 + 4 * 1001; ++i) oddBytes += data[i];
+    for (std::size_t i = 1; i < 1 + 4 * 1001; i += 4) oddWords += GetWord(data.data() + i);
+    EXPECT_EQ(fromOdd.bytes, oddBytes);
+    EXPECT_EQ(fromOdd.words, oddWords);
 }
 
 TEST(SectionHeader, ChecksumLeavesTrailingBytesOutAcrossChunks) {

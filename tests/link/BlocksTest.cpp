@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "image/FirmwareImage.h"
+#include "image/SectionHeaderBuilder.h"
 #include "link/UnitData.h"
 #include "tests/link/LinkTestSupport.h"
 
@@ -113,6 +114,73 @@ TEST(RequestBlock, ChecksumStreamsLargeUnitsAndCountsZeroDataAsHeaderOnly) {
     request = Fill(image, 52, kSendFlag, header, &result);
     ASSERT_EQ(result, RequestFill::Built);
     EXPECT_EQ(LoadLe32(&request[0x44]), ByteSum(header));
+}
+
+TEST(RequestBlock, HeaderPassSumsAreReusedOnlyForTheSameRangeOfTheSameFile) {
+    ScratchFolder folder;
+    ImageSizes sizes;
+    sizes.l50 = 9;
+    sizes.l51a = 70001;   // several of the builder's chunks, and a last word of 1 byte
+    sizes.l52 = 6;
+    std::vector<std::uint8_t> data(sizes.l50 + sizes.l51a + sizes.l52);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + (i >> 9));
+    WriteFile("a.abi", ImageFile(sizes, data));
+    std::vector<std::uint8_t> other = data;
+    for (auto& b : other) b = static_cast<std::uint8_t>(b ^ 0x5A);
+    WriteFile("b.abi", ImageFile(sizes, other));
+
+    // Each unit's block built by a link on its own (a fresh image object, so the link
+    // reads the data itself) and after the header builder's pass are the same bytes.
+    for (int code : {50, 51, 52}) {
+        SCOPED_TRACE(code);
+        std::vector<std::uint8_t> alone(72, 0), afterHeader(72, 0);
+        CFirmwareImage first;
+        ASSERT_TRUE(first.OpenImage(folder.Dir() / "a.abi"));
+        std::vector<std::uint8_t> header(256, 0);
+        SectionHeaderBuilder builder(first, folder.Dir() / "ExtRom.tmp");
+        ASSERT_EQ(builder.BuildSectionHeader(header.data(), code), SectionHeaderBuilder::kBuilt);
+        ASSERT_EQ(FillRequestBlock(first, code, kSendFlag, header.data(), afterHeader.data()), RequestFill::Built);
+        CFirmwareImage second;
+        ASSERT_TRUE(second.OpenImage(folder.Dir() / "a.abi"));
+        ASSERT_EQ(FillRequestBlock(second, code, kSendFlag, header.data(), alone.data()), RequestFill::Built);
+        EXPECT_EQ(afterHeader, alone);
+    }
+
+    // Another file opened in the same image object is summed afresh, as is another range.
+    CFirmwareImage image;
+    ASSERT_TRUE(image.OpenImage(folder.Dir() / "a.abi"));
+    SectionHeaderBuilder builder(image, folder.Dir() / "ExtRom.tmp");
+    std::vector<std::uint8_t> header(256, 0);
+    ASSERT_EQ(builder.BuildSectionHeader(header.data(), 51), SectionHeaderBuilder::kBuilt);
+    const std::vector<std::uint8_t> unit51a(data.begin() + 9, data.begin() + 9 + 70001);
+    const std::vector<std::uint8_t> unit51b(other.begin() + 9, other.begin() + 9 + 70001);
+    RequestFill result;
+    EXPECT_EQ(LoadLe32(&Fill(image, 51, kSendFlag, header, &result)[0x44]), ByteSum(unit51a) + ByteSum(header));
+    ASSERT_TRUE(image.OpenImage(folder.Dir() / "b.abi"));
+    EXPECT_EQ(LoadLe32(&Fill(image, 51, kSendFlag, header, &result)[0x44]), ByteSum(unit51b) + ByteSum(header));
+    const std::vector<std::uint8_t> unit52(other.end() - 6, other.end());
+    EXPECT_EQ(LoadLe32(&Fill(image, 52, kSendFlag, header, &result)[0x44]), ByteSum(unit52) + ByteSum(header));
+    image.CloseImage();
+    DataSums sums;
+    EXPECT_FALSE(image.RecallSums(256 + 9, 70001, &sums));
+}
+
+TEST(RequestBlock, RangeCutShortByTheFileIsNeverTakenFromTheHeaderPass) {
+    ScratchFolder folder;
+    ImageSizes sizes;
+    sizes.l53 = 1000;   // the file holds 5 of them
+    WriteFile("short.abi", ImageFile(sizes, Bytes({1, 2, 3, 4, 5})));
+    CFirmwareImage image;
+    ASSERT_TRUE(image.OpenImage(folder.Dir() / "short.abi"));
+    SectionHeaderBuilder builder(image, folder.Dir() / "ExtRom.tmp");
+    std::vector<std::uint8_t> header(256, 0);
+    ASSERT_EQ(builder.BuildSectionHeader(header.data(), 53), SectionHeaderBuilder::kBuilt);
+    std::uint32_t headerWords = 0;
+    for (std::size_t at = 0x10; at < 0x100; at += 4) headerWords += LoadLe32(&header[at]);
+    EXPECT_EQ(LoadLe32(&header[0x0C]), headerWords + 0x04030201u);   // the one whole data word there is
+    RequestFill result;
+    Fill(image, 53, kAnnounceFlag, header, &result);
+    EXPECT_EQ(result, RequestFill::Failed);
 }
 
 TEST(RequestBlock, EmptyMissingAndShortUnits) {
