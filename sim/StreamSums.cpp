@@ -4,16 +4,39 @@
 
 #include <zlib.h>
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#endif
+
 namespace flashwise::sim {
 
 namespace {
 
+// Byte sum and word sum of whole words, in loops the compiler turns into vector code.
+// memcpy keeps the word loads alignment-safe.
 std::uint32_t AddBytes(std::uint32_t sum, const std::uint8_t* p, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) sum += p[i];
     return sum;
 }
 
-std::uint32_t CrcUpdate(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
+std::uint32_t AddLittleWords(std::uint32_t sum, const std::uint8_t* p, std::size_t words) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    for (std::size_t i = 0; i < words; ++i) {
+        std::uint32_t w;
+        std::memcpy(&w, p + 4 * i, 4);
+        sum += w;
+    }
+#else
+    for (std::size_t i = 0; i < words; ++i) {
+        const std::uint8_t* w = p + 4 * i;
+        sum += static_cast<std::uint32_t>(w[0]) | static_cast<std::uint32_t>(w[1]) << 8 |
+               static_cast<std::uint32_t>(w[2]) << 16 | static_cast<std::uint32_t>(w[3]) << 24;
+    }
+#endif
+    return sum;
+}
+
+std::uint32_t ZlibCrc(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
     // zlib takes a uInt length; feed very long buffers in slices.
     constexpr std::size_t kSlice = 1u << 30;
     while (n > 0) {
@@ -23,6 +46,74 @@ std::uint32_t CrcUpdate(std::uint32_t crc, const std::uint8_t* p, std::size_t n)
         n -= take;
     }
     return crc;
+}
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define FLASHWISE_SIM_CLMUL_CRC 1
+
+// The same CRC-32 (reflected polynomial 0xEDB88320) by carry-less multiplication:
+// 64 bytes are folded per step, then reduced to 32 bits (Barrett). Several times the
+// speed of the table code, so the simulated device's digest does not dominate a
+// benchmark of the host. `state` and the result are the register without zlib's
+// inversions; `n` is a multiple of 16 and at least 64.
+#define FLASHWISE_CLMUL_TARGET __attribute__((target("pclmul,sse2")))
+
+FLASHWISE_CLMUL_TARGET inline __m128i Load16(const std::uint8_t* at) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+}
+
+// x times the two halves of k, moved 128 or 512 bits along, plus the next 16 bytes.
+FLASHWISE_CLMUL_TARGET inline __m128i Fold16(__m128i x, __m128i k, __m128i next) {
+    return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)), next);
+}
+
+FLASHWISE_CLMUL_TARGET std::uint32_t FoldCrc(std::uint32_t state, const std::uint8_t* p,
+                                                              std::size_t n) {
+    const __m128i fold4 = _mm_set_epi64x(0x1c6e41596LL, 0x154442bd4LL);  // x^(512+32), x^(512-32) mod P
+    const __m128i fold1 = _mm_set_epi64x(0x0ccaa009eLL, 0x1751997d0LL);  // x^(128+32), x^(128-32) mod P
+    const __m128i fold32 = _mm_set_epi64x(0, 0x163cd6124LL);
+    const __m128i barrett = _mm_set_epi64x(0x1f7011641LL, 0x1db710641LL);  // mu, P
+    const __m128i mask32 = _mm_set_epi32(0, 0, 0, -1);
+    __m128i x1 = _mm_xor_si128(Load16(p), _mm_cvtsi32_si128(static_cast<int>(state)));
+    __m128i x2 = Load16(p + 16), x3 = Load16(p + 32), x4 = Load16(p + 48);
+    p += 64;
+    n -= 64;
+    for (; n >= 64; n -= 64, p += 64) {
+        x1 = Fold16(x1, fold4, Load16(p));
+        x2 = Fold16(x2, fold4, Load16(p + 16));
+        x3 = Fold16(x3, fold4, Load16(p + 32));
+        x4 = Fold16(x4, fold4, Load16(p + 48));
+    }
+    x1 = Fold16(x1, fold1, x2);
+    x1 = Fold16(x1, fold1, x3);
+    x1 = Fold16(x1, fold1, x4);
+    for (; n >= 16; n -= 16, p += 16) x1 = Fold16(x1, fold1, Load16(p));
+
+    // 128 bits to 64, then to 32, then the Barrett reduction to the remainder.
+    x1 = _mm_xor_si128(_mm_srli_si128(x1, 8), _mm_clmulepi64_si128(fold1, x1, 0x01));
+    x1 = _mm_xor_si128(_mm_srli_si128(x1, 4), _mm_clmulepi64_si128(_mm_and_si128(x1, mask32), fold32, 0x00));
+    __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x1, mask32), barrett, 0x10);
+    t = _mm_clmulepi64_si128(_mm_and_si128(t, mask32), barrett, 0x00);
+    x1 = _mm_xor_si128(x1, t);
+    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(x1, 4)));
+}
+
+bool HasClmul() {
+    static const bool has = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2");
+    return has;
+}
+#endif
+
+std::uint32_t CrcUpdate(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
+#ifdef FLASHWISE_SIM_CLMUL_CRC
+    constexpr std::size_t kMinFold = 64;
+    if (n >= kMinFold && HasClmul()) {
+        const std::size_t body = n & ~static_cast<std::size_t>(15);
+        crc = ~FoldCrc(~crc, p, body);
+        return ZlibCrc(crc, p + body, n - body);
+    }
+#endif
+    return ZlibCrc(crc, p, n);
 }
 
 }  // namespace
@@ -48,13 +139,7 @@ void StreamSums::Feed(const std::uint8_t* data, std::size_t size) {
         }
     }
     const std::size_t words = n / 4;
-    std::uint32_t sum = wordSum_;
-    for (std::size_t i = 0; i < words; ++i) {
-        const std::uint8_t* w = p + 4 * i;
-        sum += static_cast<std::uint32_t>(w[0]) | static_cast<std::uint32_t>(w[1]) << 8 |
-               static_cast<std::uint32_t>(w[2]) << 16 | static_cast<std::uint32_t>(w[3]) << 24;
-    }
-    wordSum_ = sum;
+    wordSum_ = AddLittleWords(wordSum_, p, words);
     p += 4 * words;
     n -= 4 * words;
     length_ += 4 * words;

@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include <zlib.h>
+
 #include "sim/SectionHeaderReader.h"
 #include "sim/StreamSums.h"
 
@@ -72,6 +74,40 @@ TEST(StreamSums, PiecesOfAnySizeGiveTheSumsOfTheWhole) {
     // The known CRC-32 check value.
     const std::uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
     EXPECT_EQ(Crc32Of(check, sizeof check), 0xCBF43926u);
+}
+
+TEST(StreamSums, DigestIsZlibsCrc32AtEveryLengthAndAlignment) {
+    // The digest takes a faster road for longer pieces; it must agree with zlib's table
+    // code byte for byte, whatever the piece's length and its address.
+    std::vector<std::uint8_t> data(70000);
+    std::uint32_t seed = 0x12345678u;
+    for (auto& b : data) {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<std::uint8_t>(seed >> 24);
+    }
+    const auto zlibCrc = [](std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
+        return static_cast<std::uint32_t>(::crc32(crc, p, static_cast<uInt>(n)));
+    };
+    for (std::size_t at = 0; at < 16; ++at) {
+        for (std::size_t n = 0; n < 300; ++n) {
+            ASSERT_EQ(Crc32Of(data.data() + at, n), zlibCrc(0, data.data() + at, n)) << "at " << at << " n " << n;
+        }
+        for (std::size_t n : {std::size_t{4095}, std::size_t{8192}, std::size_t{8199}, std::size_t{69984}}) {
+            ASSERT_EQ(Crc32Of(data.data() + at, n), zlibCrc(0, data.data() + at, n)) << "at " << at << " n " << n;
+        }
+    }
+    // Long runs of equal bytes, and a stream fed in pieces that mix both roads.
+    const std::vector<std::uint8_t> zeros(8192, 0), ones(8192, 0xFF);
+    EXPECT_EQ(Crc32Of(zeros.data(), zeros.size()), zlibCrc(0, zeros.data(), zeros.size()));
+    EXPECT_EQ(Crc32Of(ones.data(), ones.size()), zlibCrc(0, ones.data(), ones.size()));
+    StreamSums sums;
+    std::size_t at = 0;
+    for (std::size_t piece : {std::size_t{7}, std::size_t{64}, std::size_t{63}, std::size_t{8192}, std::size_t{1},
+                              std::size_t{129}, std::size_t{50000}}) {
+        sums.Feed(data.data() + at, piece);
+        at += piece;
+    }
+    EXPECT_EQ(sums.Crc32(), zlibCrc(0, data.data(), at));
 }
 
 }  // namespace
