@@ -100,6 +100,10 @@ TEST(StreamSums, DigestIsZlibsCrc32AtEveryLengthAndAlignment) {
     const std::vector<std::uint8_t> zeros(8192, 0), ones(8192, 0xFF);
     EXPECT_EQ(Crc32Of(zeros.data(), zeros.size()), zlibCrc(0, zeros.data(), zeros.size()));
     EXPECT_EQ(Crc32Of(ones.data(), ones.size()), zlibCrc(0, ones.data(), ones.size()));
+    StreamSums allOnes;   // the byte sum's worst case for its partial sums
+    allOnes.Feed(ones.data(), ones.size());
+    EXPECT_EQ(allOnes.ByteSum(), 8192u * 0xFF);
+    EXPECT_EQ(allOnes.WordSum(), 2048u * 0xFFFFFFFFu);
     StreamSums sums;
     std::size_t at = 0;
     for (std::size_t piece : {std::size_t{7}, std::size_t{64}, std::size_t{63}, std::size_t{8192}, std::size_t{1},
