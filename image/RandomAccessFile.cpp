@@ -41,7 +41,12 @@ RandomAccessFile::~RandomAccessFile() { Close(); }
 bool RandomAccessFile::Open(const std::filesystem::path& path, Mode mode) {
     Close();
     file_ = OpenStream(path, mode);
-    return file_ != nullptr;
+    if (file_ == nullptr) return false;
+    // Every caller reads and writes chunks of its own. The stream's buffer would only
+    // split a chunk that does not start on the buffer's boundary (a unit's data starts
+    // anywhere) into two system calls and a copy.
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+    return true;
 }
 
 void RandomAccessFile::Close() {
