@@ -85,13 +85,15 @@ FLASHWISE_CLMUL_TARGET inline __m128i Fold16(__m128i x, __m128i k, __m128i next)
     return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)), next);
 }
 
-FLASHWISE_CLMUL_TARGET std::uint32_t FoldCrc(std::uint32_t state, const std::uint8_t* p,
-                                                              std::size_t n) {
-    const __m128i fold4 = _mm_set_epi64x(0x1c6e41596LL, 0x154442bd4LL);  // x^(512+32), x^(512-32) mod P
-    const __m128i fold1 = _mm_set_epi64x(0x0ccaa009eLL, 0x1751997d0LL);  // x^(128+32), x^(128-32) mod P
-    const __m128i fold32 = _mm_set_epi64x(0, 0x163cd6124LL);
+FLASHWISE_CLMUL_TARGET std::uint32_t FoldCrc(std::uint32_t state, const std::uint8_t* p, std::size_t n) {
+    // Fold constants, bit-reflected and shifted left by one: for a distance of D bits
+    // the high half is x^(D-32) mod P, the low half x^(D+32) mod P.
+    const __m128i fold4 = _mm_set_epi64x(0x1c6e41596LL, 0x154442bd4LL);  // D = 512
+    const __m128i fold1 = _mm_set_epi64x(0x0ccaa009eLL, 0x1751997d0LL);  // D = 128
+    const __m128i fold32 = _mm_set_epi64x(0, 0x163cd6124LL);             // x^64 mod P
     const __m128i barrett = _mm_set_epi64x(0x1f7011641LL, 0x1db710641LL);  // mu, P
     const __m128i mask32 = _mm_set_epi32(0, 0, 0, -1);
+
     __m128i x1 = _mm_xor_si128(Load16(p), _mm_cvtsi32_si128(static_cast<int>(state)));
     __m128i x2 = Load16(p + 16), x3 = Load16(p + 32), x4 = Load16(p + 48);
     p += 64;
