@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds the optimised host tree and runs every benchmark; each prints its figures.
+# Extra arguments go to the whole-download benchmark (see bench/download_bench.cpp).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tools/setup-deps.sh
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j "$(nproc)" --target unpack_bench download_bench
+build/bench/bench/unpack_bench
+build/bench/bench/download_bench "$@"
