@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace flashwise {
 
 namespace {
@@ -21,9 +25,33 @@ std::uint32_t LoadLittle32(const std::uint8_t* p) {
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
+#if defined(__SSE2__)
+// 32 bytes a step, in two independent halves: the words added lane by lane (each lane
+// wraps modulo 2^32 as the sum does; the lanes are added at the end) and the bytes by
+// the sum-of-absolute-differences against zero, into 64-bit lanes that cannot overflow.
+void AddBlocks(const std::uint8_t*& data, std::size_t& size, std::uint32_t* words, std::uint32_t* bytes) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i words0 = zero, words1 = zero, bytes0 = zero, bytes1 = zero;
+    for (; size >= 32; size -= 32, data += 32) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16));
+        words0 = _mm_add_epi32(words0, a);
+        words1 = _mm_add_epi32(words1, b);
+        bytes0 = _mm_add_epi64(bytes0, _mm_sad_epu8(a, zero));
+        bytes1 = _mm_add_epi64(bytes1, _mm_sad_epu8(b, zero));
+    }
+    std::uint32_t w[4];
+    std::uint64_t b[2];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(w), _mm_add_epi32(words0, words1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(b), _mm_add_epi64(bytes0, bytes1));
+    *words += w[0] + w[1] + w[2] + w[3];
+    *bytes += static_cast<std::uint32_t>(b[0] + b[1]);
+}
+#endif
+
 }  // namespace
 
-void AddWholeWords(const std::uint8_t* data, std::size_t size, DataSums* sums) {
+void AddWholeWordsPortable(const std::uint8_t* data, std::size_t size, DataSums* sums) {
     std::uint32_t words = sums->words;
     std::uint32_t bytes = sums->bytes;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -51,6 +79,13 @@ void AddWholeWords(const std::uint8_t* data, std::size_t size, DataSums* sums) {
     }
     sums->words = words;
     sums->bytes = bytes;
+}
+
+void AddWholeWords(const std::uint8_t* data, std::size_t size, DataSums* sums) {
+#if defined(__SSE2__)
+    AddBlocks(data, size, &sums->words, &sums->bytes);
+#endif
+    AddWholeWordsPortable(data, size, sums);
 }
 
 void DataSummer::Add(const std::uint8_t* data, std::size_t size) {

@@ -30,5 +30,8 @@ private:
 // Adds the sums of `size` bytes, a multiple of 4, that start on a word boundary of the
 // stream. At memory speed: the caller's chunks are summed, not re-read byte by byte.
 void AddWholeWords(const std::uint8_t* data, std::size_t size, DataSums* sums);
+// The same without vector instructions: what a processor without them runs (the
+// Windows build), here so that every build tests it.
+void AddWholeWordsPortable(const std::uint8_t* data, std::size_t size, DataSums* sums);
 
 }  // namespace flashwise

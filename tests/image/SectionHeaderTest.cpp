@@ -137,14 +137,16 @@ TEST(DataSums, PiecesOfAnySizeAndAddressGiveTheSumsOfTheWhole) {
         EXPECT_EQ(summer.Sums().words, words);
         EXPECT_EQ(summer.Length(), data.size());
     }
-    // Whole words from an odd address.
-    DataSums fromOdd;
-    AddWholeWords(data.data() + 1, 4 * 1001, &fromOdd);
+    // Whole words from an odd address, with and without vector instructions.
     std::uint32_t oddBytes = 0, oddWords = 0;
-    for (std::size_t i = 1; i < 1 + 4 * 1001; ++i) oddBytes += data[i];
-    for (std::size_t i = 1; i < 1 + 4 * 1001; i += 4) oddWords += GetWord(data.data() + i);
-    EXPECT_EQ(fromOdd.bytes, oddBytes);
-    EXPECT_EQ(fromOdd.words, oddWords);
+    for (std::size_t i = 1; i < 1 + 4 * 4001; ++i) oddBytes += data[i];
+    for (std::size_t i = 1; i < 1 + 4 * 4001; i += 4) oddWords += GetWord(data.data() + i);
+    for (const auto add : {&AddWholeWords, &AddWholeWordsPortable}) {
+        DataSums fromOdd;
+        add(data.data() + 1, 4 * 4001, &fromOdd);
+        EXPECT_EQ(fromOdd.bytes, oddBytes);
+        EXPECT_EQ(fromOdd.words, oddWords);
+    }
 }
 
 TEST(SectionHeader, ChecksumLeavesTrailingBytesOutAcrossChunks) {
