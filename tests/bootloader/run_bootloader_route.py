@@ -21,7 +21,7 @@ WINE = "wine"
 WINE64 = "/usr/lib/wine/wine64"
 SERIAL_PARAMETERS = r"HKLM\System\CurrentControlSet\Services\FlashwiseSerialSim\Parameters"
 PORT_WAIT_S = 60
-PROGRAM_TIMEOUT_S = 150
+PROGRAM_TIMEOUT_S = 60
 BRIDGE_END_S = 30
 
 
@@ -87,8 +87,16 @@ def main():
             subprocess.run([WINE64, "reg", "add", SERIAL_PARAMETERS, "/v", "BridgePort", "/t", "REG_DWORD",
                             "/d", str(port), "/f"], env=env, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60, check=True)
-        code = subprocess.run([WINE, program, args.transport, windows_path(results)], env=env,
-                              stdin=subprocess.DEVNULL, timeout=PROGRAM_TIMEOUT_S).returncode
+        test = subprocess.Popen([WINE, program, args.transport, windows_path(results)], env=env,
+                                stdin=subprocess.DEVNULL, start_new_session=True)
+        try:
+            code = test.wait(timeout=PROGRAM_TIMEOUT_S)
+        except subprocess.TimeoutExpired:
+            # The bridge still writes what it saw, which tells where the program stopped.
+            print("FAILED: the test program did not end within %d s" % PROGRAM_TIMEOUT_S)
+            os.killpg(test.pid, signal.SIGKILL)
+            test.wait()
+            code = 124
 
         quit_ok = tell_bridge_to_quit(port)
         try:
