@@ -115,6 +115,11 @@ def main():
             return 1
         return 0
     finally:
+        if args.transport == "serial":
+            # Later opens of the device find no bridge and fail, as with no phone attached.
+            subprocess.run([WINE64, "reg", "delete", SERIAL_PARAMETERS, "/v", "BridgePort", "/f"], env=env,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           timeout=60)
         if bridge.poll() is None:
             os.killpg(bridge.pid, signal.SIGKILL)
             bridge.wait()
