@@ -6,6 +6,9 @@
 //                                               and the line request, then a whole download
 //   bootloader_routes_wine.exe serial RESULTS   \\.\wceusbsh001 with the link's settings,
 //                                               then a whole download
+//   bootloader_routes_wine.exe winusb-rejected|serial-rejected RESULTS
+//                                               a download the device refuses at its second
+//                                               unit (the bridge runs with that fault)
 //
 // RESULTS is the bridge's results folder: after the download every unit of the image must
 // be there byte for byte, and the device must have seen no protocol error.
@@ -222,6 +225,42 @@ void WinUsbByHand(WinUsbApi& api) {
     api.CloseHandle(device);
 }
 
+// The bridge refuses the second announced unit with 0x88: the download stops there, ends
+// the transfer, and only the first unit is in the flash.
+void RejectedDownload(CConnManager& link, const std::filesystem::path& results, const char* what) {
+    e2e::ScratchFolder folder;
+    const auto path = folder.Path() / "Tarn_G4.abi";
+    const auto sizes = TestImageSizes();
+    e2e::WriteImage(path, sizes);
+    CFirmwareImage image;
+    if (!link.Open() || !image.OpenImage(path)) {
+        Check(false, std::string(what) + ": the link and the image open");
+        return;
+    }
+    DownloadState state;
+    state.BeginPass(std::filesystem::file_size(path));
+    Check(!RunDownload(state, link, image, [](std::uint32_t) {}, folder.Path()),
+          std::string(what) + ": RunDownload reports the refused unit as a failure");
+    const auto units = e2e::ExpectedUnits(sizes);
+    const std::string first = "unit-" + std::to_string(units[0].first) + ".bin";
+    Check(std::filesystem::exists(results / first), std::string(what) + ": the first unit was written");
+    bool later = false;
+    for (std::size_t i = 1; i < units.size(); ++i) {
+        later = later || std::filesystem::exists(results / ("unit-" + std::to_string(units[i].first) + ".bin"));
+    }
+    Check(!later, std::string(what) + ": nothing after the refused unit reached the flash");
+    const std::string verdicts = ReadFile(results / "verdicts.txt");
+    Check(verdicts.find("2 " + std::to_string(units[1].first) + " ") != std::string::npos,
+          std::string(what) + ": the device took the second unit in");
+    // The capture is written when the link lets the device go.
+    link.Open();
+    const std::string capture = ReadFile(results / "capture.txt");
+    Check(capture.find("D>H read 20 aa55000088000000") != std::string::npos,
+          std::string(what) + ": the host read the result 0x88");
+    Check(ReadFile(results / "summary.txt").find("end-transfers=1") != std::string::npos,
+          std::string(what) + ": the transfer was ended once");
+}
+
 int RunWinUsb(const std::filesystem::path& results) {
     {
         WinUsbSystemApi api;
@@ -279,7 +318,7 @@ int RunSerial(const std::filesystem::path& results) {
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: bootloader_routes_wine.exe winusb|serial RESULTS\n");
+        std::fprintf(stderr, "usage: bootloader_routes_wine.exe winusb|serial[-rejected] RESULTS\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -289,6 +328,12 @@ int main(int argc, char** argv) {
             RunWinUsb(results);
         } else if (mode == "serial") {
             RunSerial(results);
+        } else if (mode == "winusb-rejected") {
+            CConnManagerVista link(std::make_unique<WinUsbSystemApi>(), [](std::uint32_t) {});
+            RejectedDownload(link, results, "WinUSB");
+        } else if (mode == "serial-rejected") {
+            CConnManager link(std::make_unique<WinSerialPort>(), [](std::uint32_t) {});
+            RejectedDownload(link, results, "serial");
         } else {
             std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
             return 2;

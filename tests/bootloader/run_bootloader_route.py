@@ -3,7 +3,9 @@
 (a Windows console program under the same wineserver), runs the test program against
 it, tells the bridge to end and checks that it wrote its results.
 
-  run_bootloader_route.py --bridge BootLoaderBridge.exe winusb|serial [bridge options]
+  run_bootloader_route.py --bridge BootLoaderBridge.exe [--mode MODE] winusb|serial [bridge options]
+
+MODE is the test program's mode (default: the transport).
 
 The harness gives FLASHWISE_PROGRAM (the test program's copy) and FLASHWISE_TEST_DIR.
 """
@@ -49,6 +51,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("transport", choices=("winusb", "serial"))
     parser.add_argument("--bridge", required=True)
+    parser.add_argument("--mode")
     parser.add_argument("bridge_options", nargs=argparse.REMAINDER)
     args = parser.parse_args()
     extra = [a for a in args.bridge_options if a != "--"]
@@ -87,7 +90,7 @@ def main():
             subprocess.run([WINE64, "reg", "add", SERIAL_PARAMETERS, "/v", "BridgePort", "/t", "REG_DWORD",
                             "/d", str(port), "/f"], env=env, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60, check=True)
-        test = subprocess.Popen([WINE, program, args.transport, windows_path(results)], env=env,
+        test = subprocess.Popen([WINE, program, args.mode or args.transport, windows_path(results)], env=env,
                                 stdin=subprocess.DEVNULL, start_new_session=True)
         try:
             code = test.wait(timeout=PROGRAM_TIMEOUT_S)
