@@ -21,7 +21,8 @@ import time
 
 WINE = "wine"
 WINE64 = "/usr/lib/wine/wine64"
-SERIAL_PARAMETERS = r"HKLM\System\CurrentControlSet\Services\FlashwiseSerialSim\Parameters"
+SERIAL_SERVICE = "FlashwiseSerialSim"
+SERIAL_PARAMETERS = r"HKLM\System\CurrentControlSet\Services\%s\Parameters" % SERIAL_SERVICE
 PORT_WAIT_S = 60
 PROGRAM_TIMEOUT_S = 60
 BRIDGE_END_S = 30
@@ -86,9 +87,12 @@ def main():
 
         env["FLASHWISE_BOOTLOADER"] = "127.0.0.1:%d" % port
         if args.transport == "serial":
-            # The driver reads the bridge's port when a device is opened.
+            # The driver reads the bridge's port when a device is opened; the device is
+            # there while the driver runs, as the phone is while in its boot loader.
             subprocess.run([WINE64, "reg", "add", SERIAL_PARAMETERS, "/v", "BridgePort", "/t", "REG_DWORD",
                             "/d", str(port), "/f"], env=env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60, check=True)
+            subprocess.run([WINE64, "sc", "start", SERIAL_SERVICE], env=env, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60, check=True)
         test = subprocess.Popen([WINE, program, args.mode or args.transport, windows_path(results)], env=env,
                                 stdin=subprocess.DEVNULL, start_new_session=True)
@@ -119,10 +123,11 @@ def main():
         return 0
     finally:
         if args.transport == "serial":
-            # Later opens of the device find no bridge and fail, as with no phone attached.
-            subprocess.run([WINE64, "reg", "delete", SERIAL_PARAMETERS, "/v", "BridgePort", "/f"], env=env,
-                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                           timeout=60)
+            # The device goes with the driver: later tests find no \\.\wceusbsh001.
+            for command in (["sc", "stop", SERIAL_SERVICE],
+                            ["reg", "delete", SERIAL_PARAMETERS, "/v", "BridgePort", "/f"]):
+                subprocess.run([WINE64] + command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, timeout=60)
         if bridge.poll() is None:
             os.killpg(bridge.pid, signal.SIGKILL)
             bridge.wait()

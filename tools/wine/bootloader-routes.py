@@ -12,10 +12,12 @@ boot-loader class is registered and marked present, and the interface's path is 
 openable by a link in the prefix's dosdevices to a plain file.
 
 Serial: the kernel driver is copied into the 64-bit system's drivers folder and
-registered as a kernel service by the 64-bit loader (the 32-bit one would mark it as a
-WOW64 program, which fails to load); its Parameters key names the device numbers.
-The wineserver must be running (the wine_prefix fixture keeps one up); the driver
-starts with the next Wine process and lives as long as that wineserver.
+registered as a kernel service (start on demand) by the 64-bit loader (the 32-bit one
+would mark it as a WOW64 program, which fails to load); its Parameters key names the
+device numbers. The devices exist only while the service runs: a test starts it with
+`sc start FlashwiseSerialSim` (64-bit) once its bridge is up and its port is in the
+Parameters value BridgePort, and stops it at its end, as a phone enters its boot loader
+and leaves it. The wineserver must be running (the wine_prefix fixture keeps one up).
 """
 
 import argparse
@@ -98,9 +100,7 @@ def serial_up(state, driver, numbers):
     if sc64(state, "create", SERIAL_SERVICE, "type=", "kernel", "start=", "demand",
             "binpath=", "C:\\windows\\system32\\drivers\\" + name) != 0:
         raise winetest.HarnessError("sc create %s failed; see %s" % (SERIAL_SERVICE, state.logs))
-    if sc64(state, "start", SERIAL_SERVICE) != 0:
-        raise winetest.HarnessError("the serial driver did not start; see %s" % state.logs)
-    print("serial devices %s" % ", ".join("wceusbsh%03d" % n for n in numbers))
+    print("serial devices %s (present while the driver runs)" % ", ".join("wceusbsh%03d" % n for n in numbers))
 
 
 def serial_down(state):
