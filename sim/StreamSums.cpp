@@ -6,6 +6,8 @@
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
+#elif defined(__SSE2__)
+#include <emmintrin.h>
 #endif
 
 namespace flashwise::sim {
@@ -26,25 +28,22 @@ std::uint32_t LittleWord(const std::uint8_t* w) {
 // arithmetic, apart from the host's, so that a fault in either shows as a rejection.
 void AddWordsAndBytes(const std::uint8_t* p, std::size_t words, std::uint32_t* wordSum, std::uint32_t* byteSum) {
     std::uint32_t wsum = *wordSum, bsum = *byteSum;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    // Two words per 64-bit load (memcpy: alignment-safe); bytes added pairwise into
-    // 16-bit lanes, emptied every 128 loads before they can overflow.
-    constexpr std::uint64_t kEvenBytes = 0x00FF00FF00FF00FFull;
-    std::uint64_t wordsAcc = 0;
-    while (words >= 2) {
-        std::size_t loads = words / 2 < 128 ? words / 2 : 128;
-        words -= 2 * loads;
-        std::uint64_t lanes = 0;
-        for (; loads > 0; --loads, p += 8) {
-            std::uint64_t x;
-            std::memcpy(&x, p, 8);
-            wordsAcc += (x & 0xFFFFFFFFull) + (x >> 32);
-            lanes += (x & kEvenBytes) + ((x >> 8) & kEvenBytes);
-        }
-        lanes = (lanes & 0x0000FFFF0000FFFFull) + ((lanes >> 16) & 0x0000FFFF0000FFFFull);
-        bsum += static_cast<std::uint32_t>(lanes) + static_cast<std::uint32_t>(lanes >> 32);
+#if defined(__SSE2__)
+    // Four words a load, added lane by lane (each lane wraps as the sum does); the
+    // bytes by the sum of absolute differences against zero, into 64-bit lanes.
+    const __m128i zero = _mm_setzero_si128();
+    __m128i wordLanes = zero, byteLanes = zero;
+    for (; words >= 4; words -= 4, p += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        wordLanes = _mm_add_epi32(wordLanes, x);
+        byteLanes = _mm_add_epi64(byteLanes, _mm_sad_epu8(x, zero));
     }
-    wsum += static_cast<std::uint32_t>(wordsAcc);
+    std::uint32_t w[4];
+    std::uint64_t b[2];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(w), wordLanes);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(b), byteLanes);
+    wsum += w[0] + w[1] + w[2] + w[3];
+    bsum += static_cast<std::uint32_t>(b[0] + b[1]);
 #endif
     for (; words > 0; --words, p += 4) {
         wsum += LittleWord(p);
