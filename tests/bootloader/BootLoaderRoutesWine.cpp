@@ -134,12 +134,13 @@ void Download(CConnManager& link, const std::filesystem::path& results, const ch
                 static_cast<unsigned>(units.size()), static_cast<unsigned long>(took));
 }
 
-// The interface found by its class and moved through by hand: both pipes and the line request.
-void WinUsbByHand(WinUsbApi& api) {
+// The interface found by its class and moved through by hand: both pipes and the line
+// request. Returns the interface's path.
+std::u16string WinUsbByHand(WinUsbApi& api) {
     Check(api.Bind(), "SetupAPI and winusb.dll bind from the system folder");
     const OsHandle set = api.GetClassDevs(kBootLoaderInterfaceClass, kDigcfPresent | kDigcfDeviceInterface);
     Check(set != InvalidOsHandle(), "the boot-loader class has a device set");
-    if (set == InvalidOsHandle()) return;
+    if (set == InvalidOsHandle()) return {};
     DeviceInterfaceData iface;
     iface.size = 28;
     const bool listed = api.EnumDeviceInterfaces(set, kBootLoaderInterfaceClass, 0, &iface);
@@ -167,13 +168,13 @@ void WinUsbByHand(WinUsbApi& api) {
 
     const OsHandle device = api.CreateDeviceFile(path);
     Check(device != InvalidOsHandle(), "the path opens");
-    if (device == InvalidOsHandle()) return;
+    if (device == InvalidOsHandle()) return {};
     OsHandle handle = nullptr;
     const bool initialised = api.Initialize(device, &handle);
     Check(initialised, "WinUsb_Initialize reaches the bridge");
     if (!initialised) {
         api.CloseHandle(device);
-        return;
+        return {};
     }
     UsbInterfaceInfo info;
     Check(api.QueryInterfaceSettings(handle, 0, &info) && info.numEndpoints == 2, "two endpoints");
@@ -223,6 +224,75 @@ void WinUsbByHand(WinUsbApi& api) {
     api.CloseHandle(readEvent);
     api.CloseHandle(writeEvent);
     api.CloseHandle(device);
+    return path;
+}
+
+// A bulk IN read with nothing waiting stays pending and completes when the device
+// answers (here to a block sent over a second interface handle), and a pending read
+// ends when its pipe is aborted.
+void WinUsbPendingRead(const std::u16string& path) {
+    WinUsbSystemApi a, b;  // one OVERLAPPED pair each
+    const OsHandle device = a.CreateDeviceFile(path);
+    OsHandle first = nullptr, second = nullptr;
+    if (device == InvalidOsHandle() || !a.Initialize(device, &first) || !b.Initialize(device, &second)) {
+        Check(false, "two interface handles on the device");
+        return;
+    }
+    const OsHandle readA = a.CreateManualResetEvent();
+    const OsHandle readB = b.CreateManualResetEvent();
+    const OsHandle write = b.CreateManualResetEvent();
+    std::uint8_t record[20] = {};
+    std::uint32_t n = 0;
+    const bool pending = !a.ReadPipe(first, 0x81, record, 20, &n, Overlapped::Read, readA) &&
+                         a.LastError() == kErrorIoPending;
+    Check(pending, "a read with nothing waiting answers pending");
+    Check(a.WaitForEvent(readA, 50) == WaitOutcome::TimedOut, "and its event stays clear while nothing comes");
+
+    UsbSetupPacket line;
+    line.requestType = 0x40;
+    line.request = 0x22;
+    line.value = 0;
+    b.ControlTransfer(second, line);
+    const auto block = Announcement();
+    std::uint32_t written = 0;
+    bool wrote = b.WritePipe(second, 0x01, block.data(), 72, &written, Overlapped::Write, write);
+    if (!wrote && b.LastError() == kErrorIoPending && b.WaitForEvent(write, 10000) == WaitOutcome::Signalled) {
+        wrote = b.GetOverlappedResult(device, Overlapped::Write, &written);
+    }
+    line.value = 1;
+    b.ControlTransfer(second, line);
+    Check(wrote && written == 72, "an announcement through the second handle");
+    const bool done = a.WaitForEvent(readA, 10000) == WaitOutcome::Signalled &&
+                      a.GetOverlappedResult(device, Overlapped::Read, &n);
+    Check(done && n == 20 && IsReadiness(record), "the pending read completes with the readiness record");
+
+    using AbortFn = BOOL(WINAPI*)(void*, UCHAR);
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    const HMODULE winusb = GetModuleHandleW((std::wstring(folder, length) + L"\\winusb.dll").c_str());
+    const auto abort = winusb ? reinterpret_cast<AbortFn>(reinterpret_cast<void*>(GetProcAddress(winusb, "WinUsb_AbortPipe")))
+                              : nullptr;
+    Check(abort != nullptr, "WinUsb_AbortPipe is there");
+    if (abort != nullptr) {
+        Check(!b.ReadPipe(second, 0x81, record, 20, &n, Overlapped::Read, readB) && b.LastError() == kErrorIoPending,
+              "a second read with nothing waiting answers pending");
+        Check(abort(second, 0x81) != FALSE, "WinUsb_AbortPipe on the IN pipe");
+        Check(b.WaitForEvent(readB, 10000) == WaitOutcome::Signalled &&
+                  !b.GetOverlappedResult(device, Overlapped::Read, &n) && n == 0,
+              "the aborted read completes as a failure");
+    }
+    line.value = 0;
+    b.ControlTransfer(second, line);
+    const auto end = EndBlock();
+    b.WritePipe(second, 0x01, end.data(), 72, &written, Overlapped::Write, write);
+    b.WaitForEvent(write, 10000);
+    line.value = 1;
+    b.ControlTransfer(second, line);
+    Check(a.Free(first) && b.Free(second), "both interface handles freed");
+    a.CloseHandle(readA);
+    b.CloseHandle(readB);
+    b.CloseHandle(write);
+    a.CloseHandle(device);
 }
 
 // The bridge refuses the second announced unit with 0x88: the download stops there, ends
@@ -262,10 +332,12 @@ void RejectedDownload(CConnManager& link, const std::filesystem::path& results, 
 }
 
 int RunWinUsb(const std::filesystem::path& results) {
+    std::u16string path;
     {
         WinUsbSystemApi api;
-        WinUsbByHand(api);
+        path = WinUsbByHand(api);
     }
+    if (!path.empty()) WinUsbPendingRead(path);
     CConnManagerVista link(std::make_unique<WinUsbSystemApi>(), [](std::uint32_t) {});
     Check(link.Open(), "CConnManagerVista opens the simulated boot loader");
     if (link.IsOpen()) Download(link, results, "WinUSB");
