@@ -32,7 +32,7 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 
 }  // namespace
 
-bool ParseFault(const std::string& spec, sim::DeviceFault* fault, std::string* error) {
+bool ParseFault(const std::string& text, sim::DeviceFault* fault, std::string* error) {
     static const std::map<std::string, sim::Misbehaviour> kWhat = {
         {"silent", sim::Misbehaviour::Silent},
         {"shift-record", sim::Misbehaviour::ShiftRecord},
@@ -48,9 +48,9 @@ bool ParseFault(const std::string& spec, sim::DeviceFault* fault, std::string* e
         {"header", sim::Step::Header},     {"data", sim::Step::Data},
         {"end-of-transfer", sim::Step::EndOfTransfer},
     };
-    const auto parts = Split(spec, ':');
+    const auto parts = Split(text, ':');
     if (parts.size() < 2 || parts.size() > 5) {
-        *error = "a fault is what:step[:unit[:value[:count]]], not '" + spec + "'";
+        *error = "a fault is what:step[:unit[:value[:count]]], not '" + text + "'";
         return false;
     }
     const auto what = kWhat.find(parts[0]);
@@ -69,21 +69,21 @@ bool ParseFault(const std::string& spec, sim::DeviceFault* fault, std::string* e
     std::uint64_t n = 0;
     if (parts.size() > 2) {
         if (!ParseNumber(parts[2], 1000000, &n)) {
-            *error = "bad unit '" + parts[2] + "' in fault '" + spec + "'";
+            *error = "bad unit '" + parts[2] + "' in fault '" + text + "'";
             return false;
         }
         f.unit = static_cast<int>(n);
     }
     if (parts.size() > 3) {
         if (!ParseNumber(parts[3], 0xFFFFFFFFull, &n)) {
-            *error = "bad value '" + parts[3] + "' in fault '" + spec + "'";
+            *error = "bad value '" + parts[3] + "' in fault '" + text + "'";
             return false;
         }
         f.value = static_cast<std::uint32_t>(n);
     }
     if (parts.size() > 4) {
         if (!ParseNumber(parts[4], 0xFFFFFFFFull, &n)) {
-            *error = "bad count '" + parts[4] + "' in fault '" + spec + "'";
+            *error = "bad count '" + parts[4] + "' in fault '" + text + "'";
             return false;
         }
         f.count = static_cast<std::uint32_t>(n);

@@ -34,7 +34,7 @@ struct BridgeOptions {
     std::vector<sim::DeviceFault> faults;
 };
 
-bool ParseFault(const std::string& spec, sim::DeviceFault* fault, std::string* error);
+bool ParseFault(const std::string& text, sim::DeviceFault* fault, std::string* error);
 // False with the reason in `error` for an unknown or malformed argument.
 bool ParseBridgeOptions(const std::vector<std::string>& args, BridgeOptions* options, std::string* error);
 const char* BridgeUsage();
