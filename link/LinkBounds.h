@@ -21,6 +21,18 @@ constexpr std::uint32_t kEmptyReadPauseMs = 500;
 constexpr int kEventWaitFailureLimit = 50;
 constexpr std::uint32_t kEventWaitRetryPauseMs = 100;
 
+// Serial port calls, each issued and then waited for with a bound. A removed device fails
+// its calls at once; these only catch a device that is present but never answers. An
+// event wait covers a boot loader that stays silent while it writes flash, so it gets the
+// status loop's allowance; when it runs out, the wait is cancelled and fails, and every
+// further wait fails at once until the host writes again, so the link's retries above add
+// only their pauses (about 5 s). A read returns within the port's 5 s read time-out.
+constexpr std::uint32_t kSerialEventWaitMs = 10u * 60 * 1000;
+constexpr std::uint32_t kSerialReadWaitMs = 60u * 1000;
+constexpr std::uint32_t kSerialWriteWaitMs = 2u * 60 * 1000;
+// How long a cancelled call may take to end before the port is given up.
+constexpr std::uint32_t kSerialCancelWaitMs = 30u * 1000;
+
 // Status loop of SendSection: a unit fails when no status record (a start mark) has
 // arrived for this long. Every record restarts it, so a long unit that keeps reporting
 // progress is never cut short.

@@ -9,6 +9,11 @@
 //   bootloader_routes_wine.exe winusb-rejected|serial-rejected RESULTS
 //                                               a download the device refuses at its second
 //                                               unit (the bridge runs with that fault)
+//   bootloader_routes_wine.exe serial-silent RESULTS
+//                                               a download whose second unit the device
+//                                               takes in but never signals (the bridge runs
+//                                               with that fault): it fails within the
+//                                               event-wait bound, given small here
 //
 // RESULTS is the bridge's results folder: after the download every unit of the image must
 // be there byte for byte, and the device must have seen no protocol error.
@@ -331,6 +336,80 @@ void RejectedDownload(CConnManager& link, const std::filesystem::path& results, 
           std::string(what) + ": the transfer was ended once");
 }
 
+// The system port, with the time each event wait took recorded.
+class TimedSerialPort : public SerialPort {
+public:
+    explicit TimedSerialPort(const WinSerialPort::Bounds& bounds, std::vector<DWORD>* waits)
+        : port_(bounds), waits_(waits) {}
+    bool Open(const std::wstring& name) override { return port_.Open(name); }
+    bool IsOpen() const override { return port_.IsOpen(); }
+    void Close() override { port_.Close(); }
+    bool SetLineSettings(const SerialLineSettings& s) override { return port_.SetLineSettings(s); }
+    bool SetEventMask(std::uint32_t mask) override { return port_.SetEventMask(mask); }
+    bool SetTimeouts(const SerialTimeouts& t) override { return port_.SetTimeouts(t); }
+    bool SetDtr() override { return port_.SetDtr(); }
+    bool ClearDtr() override { return port_.ClearDtr(); }
+    bool WaitEvent(std::uint32_t* events) override {
+        const DWORD started = GetTickCount();
+        const bool ok = port_.WaitEvent(events);
+        if (!ok) waits_->push_back(GetTickCount() - started);
+        return ok;
+    }
+    bool ReadBytes(std::uint8_t* b, std::uint32_t n, std::uint32_t* done) override { return port_.ReadBytes(b, n, done); }
+    bool WriteBytes(const std::uint8_t* b, std::uint32_t n, std::uint32_t* done) override {
+        return port_.WriteBytes(b, n, done);
+    }
+
+private:
+    WinSerialPort port_;
+    std::vector<DWORD>* waits_;
+};
+
+// The device takes the second unit's request block in and then raises no event: the
+// link's wait for it ends at its bound, is cancelled, and fails the unit at once (the
+// link's retries of a failed wait do not wait again); the port stays usable, so the
+// transfer is still ended.
+void SilentDownload(const std::filesystem::path& results) {
+    constexpr DWORD kBoundMs = 1500;
+    WinSerialPort::Bounds bounds;
+    bounds.eventWaitMs = kBoundMs;
+    std::vector<DWORD> failedWaits;
+    CConnManager link(std::make_unique<TimedSerialPort>(bounds, &failedWaits), [](std::uint32_t) {});
+    e2e::ScratchFolder folder;
+    const auto path = folder.Path() / "Tarn_G4.abi";
+    const auto sizes = TestImageSizes();
+    e2e::WriteImage(path, sizes);
+    CFirmwareImage image;
+    if (!link.Open() || !image.OpenImage(path)) {
+        Check(false, "silent: the link and the image open");
+        return;
+    }
+    DownloadState state;
+    state.BeginPass(std::filesystem::file_size(path));
+    const DWORD started = GetTickCount();
+    const bool ok = RunDownload(state, link, image, [](std::uint32_t) {}, folder.Path());
+    const DWORD took = GetTickCount() - started;
+    Check(!ok, "silent: RunDownload reports the unsignalled unit as a failure");
+    Check(!failedWaits.empty() && failedWaits.front() >= kBoundMs - 50 && failedWaits.front() < kBoundMs + 5000,
+          "silent: the first failed wait ran its bound (" +
+              std::to_string(failedWaits.empty() ? 0 : failedWaits.front()) + " ms)");
+    DWORD later = 0;
+    for (std::size_t i = 1; i < failedWaits.size(); ++i) later += failedWaits[i];
+    Check(failedWaits.size() > 1 && later < 2000,
+          "silent: the link's " + std::to_string(failedWaits.size() - 1) + " retries failed at once (" +
+              std::to_string(later) + " ms in all)");
+    Check(took < kBoundMs + 15000, "silent: the download failed within the bound (" + std::to_string(took) + " ms)");
+    const auto units = e2e::ExpectedUnits(sizes);
+    Check(std::filesystem::exists(results / ("unit-" + std::to_string(units[0].first) + ".bin")),
+          "silent: the first unit was written");
+    Check(!std::filesystem::exists(results / ("unit-" + std::to_string(units[1].first) + ".bin")),
+          "silent: the second unit did not reach the flash");
+    // The bridge writes its summary when the link lets the device go.
+    link.Open();
+    Check(ReadFile(results / "summary.txt").find("end-transfers=1") != std::string::npos,
+          "silent: the port stayed usable after the cancelled wait: the transfer was ended");
+}
+
 int RunWinUsb(const std::filesystem::path& results) {
     std::u16string path;
     {
@@ -390,7 +469,7 @@ int RunSerial(const std::filesystem::path& results) {
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: bootloader_routes_wine.exe winusb|serial[-rejected] RESULTS\n");
+        std::fprintf(stderr, "usage: bootloader_routes_wine.exe winusb|serial[-rejected|-silent] RESULTS\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -403,6 +482,8 @@ int main(int argc, char** argv) {
         } else if (mode == "winusb-rejected") {
             CConnManagerVista link(std::make_unique<WinUsbSystemApi>(), [](std::uint32_t) {});
             RejectedDownload(link, results, "WinUSB");
+        } else if (mode == "serial-silent") {
+            SilentDownload(results);
         } else if (mode == "serial-rejected") {
             CConnManager link(std::make_unique<WinSerialPort>(), [](std::uint32_t) {});
             RejectedDownload(link, results, "serial");
