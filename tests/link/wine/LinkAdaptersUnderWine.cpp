@@ -3,8 +3,9 @@
 // library from anywhere but the system folder.
 //
 //   link_adapters_under_wine.exe winusb-absent    Winusb.dll cannot be loaded
-//   link_adapters_under_wine.exe winusb-probe     a stand-in Winusb.dll without the
-//                                                 WinUSB entry points is in the system folder
+//   link_adapters_under_wine.exe winusb-probe     the boot-loader bridge's stand-in Winusb.dll
+//                                                 is in the system folder: it binds, but
+//                                                 WinUsb_Initialize fails as no bridge is named
 
 #include <windows.h>
 
