@@ -149,6 +149,12 @@ bool ParseBridgeOptions(const std::vector<std::string>& args, BridgeOptions* opt
         } else if (a == "--hex-limit") {
             if (!number(1u << 30, &n)) return false;
             o.hexLimit = static_cast<std::size_t>(n);
+        } else if (a == "--phone") {
+            if (!value(&o.phoneFolder)) return false;
+            if (o.phoneFolder.empty()) {
+                *error = "--phone needs the phone's folder";
+                return false;
+            }
         } else if (a == "--fault") {
             if (!value(&text)) return false;
             sim::DeviceFault f;
@@ -170,7 +176,8 @@ bool ParseBridgeOptions(const std::vector<std::string>& args, BridgeOptions* opt
 const char* BridgeUsage() {
     return "usage: BootLoaderBridge --out DIR [--transport serial|winusb] [--port N] [--port-file FILE]\n"
            "                        [--idle-timeout-ms N] [--progress-records N] [--digest] [--capture]\n"
-           "                        [--hex-limit N] [--fault what:step[:unit[:value[:count]]]]...\n";
+           "                        [--hex-limit N] [--fault what:step[:unit[:value[:count]]]]...\n"
+           "                        [--phone FOLDER]   the device appears when the phone there enters its boot loader\n";
 }
 
 }  // namespace flashwise::bridge

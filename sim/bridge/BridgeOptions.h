@@ -3,7 +3,10 @@
 //
 //   BootLoaderBridge --out DIR [--transport serial|winusb] [--port N] [--port-file FILE]
 //                    [--idle-timeout-ms N] [--progress-records N] [--digest]
-//                    [--capture] [--hex-limit N] [--fault SPEC]...
+//                    [--capture] [--hex-limit N] [--fault SPEC]... [--phone FOLDER]
+//
+// With --phone the device follows the simulated phone in FOLDER: unplugged until its
+// phone.ini says mode=bootloader, present from then on.
 //
 // A fault SPEC is what:step[:unit[:value[:count]]], for example
 //   silent:announce:1   result-code:data:2:0x88   zero-length-packets:data:0:0:3
@@ -32,6 +35,7 @@ struct BridgeOptions {
     bool capture = false;
     std::size_t hexLimit = 64;
     std::vector<sim::DeviceFault> faults;
+    std::string phoneFolder;  // empty: the device is there from the start
 };
 
 bool ParseFault(const std::string& text, sim::DeviceFault* fault, std::string* error);

@@ -10,6 +10,7 @@
 #include "sim/bridge/BridgeService.h"
 #include "sim/bridge/Framing.h"
 #include "sim/bridge/LoopbackSocket.h"
+#include "sim/bridge/PhoneModeWatch.h"
 #include "sim/bridge/ResultFiles.h"
 
 namespace flashwise::bridge {
@@ -84,6 +85,11 @@ ServerEnd BridgeServer::Run(const std::atomic<bool>* stop) {
         if (!files.WriteResults(device)) writeFailed = true;
     };
     BridgeService service(device, options_.transport, writeResults);
+    std::unique_ptr<PhoneModeWatch> phone;
+    if (!options_.phoneFolder.empty()) {
+        phone = std::make_unique<PhoneModeWatch>(options_.phoneFolder);
+        service.SetPresence([&phone] { return phone->BootLoaderPresent(); });
+    }
     writeResults();  // an empty store until the first unit
 
     std::vector<std::unique_ptr<Connection>> connections;

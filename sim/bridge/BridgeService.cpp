@@ -38,6 +38,7 @@ Message BridgeService::Handle(const Message& request, ConnectionState* connectio
                                                                : "this device is on the WinUSB transport",
                           connection);
         }
+        if (present_ && !present_()) return Refuse("no device: the phone is not in its boot loader", connection);
         connection->greeted = true;
         return Answer(MsgType::Ok);
     }

@@ -26,6 +26,9 @@ public:
     BridgeService(sim::BootLoaderSim& device, sim::Transport transport, std::function<void()> onUnitJudged = {});
 
     Message Handle(const Message& request, ConnectionState* connection);
+    // While `present` says false the device is unplugged: greetings are refused, so the
+    // host's open fails as for a device that is not there. Without it, always present.
+    void SetPresence(std::function<bool()> present) { present_ = std::move(present); }
     bool QuitRequested() const { return quit_; }
     std::uint64_t Requests() const { return requests_; }
 
@@ -35,6 +38,7 @@ private:
     sim::BootLoaderSim& device_;
     sim::Transport transport_;
     std::function<void()> onUnitJudged_;
+    std::function<bool()> present_;
     bool quit_ = false;
     std::uint64_t requests_ = 0;
 };
