@@ -373,6 +373,43 @@ void SilentDownload(const std::filesystem::path& results) {
     constexpr DWORD kBoundMs = 1500;
     WinSerialPort::Bounds bounds;
     bounds.eventWaitMs = kBoundMs;
+    // By hand first, with nothing for the device to answer: a read bounded below the
+    // port's 5 s read time-out and an event wait both end at their bounds, cancelled.
+    {
+        WinSerialPort::Bounds shorter = bounds;
+        shorter.readWaitMs = kBoundMs;
+        WinSerialPort port(shorter);
+        SerialTimeouts t;
+        t.readInterval = 0xFFFFFFFF;
+        t.readTotalMultiplier = 0xFFFFFFFF;
+        t.readTotalConstant = 5000;
+        if (!port.Open(L"\\\\.\\wceusbsh001") || !port.SetEventMask(0xDB) || !port.SetTimeouts(t)) {
+            Check(false, "silent: \\\\.\\wceusbsh001 opens and takes its mask and time-outs");
+            return;
+        }
+        std::uint8_t record[20] = {};
+        std::uint32_t n = 0, events = 0;
+        DWORD started = GetTickCount();
+        const bool read = port.ReadBytes(record, 20, &n);
+        DWORD waited = GetTickCount() - started;
+        Check(!read && n == 0 && waited >= kBoundMs - 50 && waited < 4500,
+              "silent: a read that outlasts its bound is cancelled and fails (" + std::to_string(waited) + " ms)");
+        started = GetTickCount();
+        const bool first = port.WaitEvent(&events);
+        waited = GetTickCount() - started;
+        Check(!first && events == 0 && waited >= kBoundMs - 50 && waited < kBoundMs + 3000,
+              "silent: an event wait with no event ends at its bound (" + std::to_string(waited) + " ms)");
+        started = GetTickCount();
+        const bool again = port.WaitEvent(&events);
+        waited = GetTickCount() - started;
+        Check(!again && waited < 500, "silent: the next wait, with nothing written since, fails at once");
+        Check(port.IsOpen() && port.SetDtr(), "silent: the port is still open and answers after the cancellations");
+        port.Close();
+        started = GetTickCount();
+        Check(port.Open(L"\\\\.\\wceusbsh001") && port.SetEventMask(0xDB) && !port.WaitEvent(&events) &&
+                  GetTickCount() - started >= kBoundMs - 50,
+              "silent: a reopened port waits its whole bound again");
+    }
     std::vector<DWORD> failedWaits;
     CConnManager link(std::make_unique<TimedSerialPort>(bounds, &failedWaits), [](std::uint32_t) {});
     e2e::ScratchFolder folder;
