@@ -1,0 +1,379 @@
+#!/usr/bin/env python3
+"""Sets the whole simulated phone world up in the Wine test prefix for one Windows
+path, and takes it down again.
+
+  phone-world.py up   --state DIR --build BUILD --windows xp|vista [--world FOLDER]
+                      [--phone-ini FILE] [--lifetime-s N]
+  phone-world.py down --state DIR [--world FOLDER]
+
+DIR is the harness's state folder (BUILD/wine); BUILD the Windows build folder the
+simulated world was built in. `up` composes, in order:
+
+  the phone        SimPhoneSetup.exe makes FOLDER/phone (its state from --phone-ini,
+                   else a phone with every default, running normally)
+  the services     "WcesComm" and "RapiMgr" (SimService.exe), installed and running
+  the window       xp only: the hidden "DccMan Class" window (SimDccMan.exe)
+  the routes       tools/wine/bootloader-routes.py up, unless they are in the prefix
+                   already (the bootloader_routes fixture), in which case they are left
+  the bridge       BootLoaderBridge.exe --phone FOLDER/phone on the path's transport
+                   (serial on xp, WinUSB on vista): the boot loader appears only once
+                   the phone has restarted into it
+  xp only          a watcher of the phone's state that starts the serial driver,
+                   pointed at the bridge, once the phone is in its boot loader: the
+                   devices \\.\wceusbshNNN exist only while the driver runs (an open
+                   of one the bridge refuses still gets a working handle under Wine 8)
+
+and writes FOLDER/world.env: the environment a program of the world needs
+(FLASHWISE_PHONE, FLASHWISE_BOOTLOADER) and what it is (FLASHWISE_WORLD_WINDOWS,
+FLASHWISE_WORLD_RESULTS: the bridge's results folder, Unix path). `down` undoes what
+`up` did (recorded in FOLDER/world.json), ends the processes it started (by their
+ids, after asking them to end) and removes FOLDER/world.json. Every step is bounded;
+the processes left running also end by themselves after --lifetime-s (default 900).
+FOLDER defaults to DIR/phone-world. The wineserver must be running (harness.py
+prefix-up, or the wine_prefix fixture); the hidden window uses the harness's X display
+when one is up. A program of the world runs with world.env in its environment, e.g.
+
+  phone-world.py up --state build/windows/wine --build build/windows --windows xp
+  env $(cat build/windows/wine/phone-world/world.env) wine Program.exe
+  phone-world.py down --state build/windows/wine
+"""
+
+import argparse
+import json
+import os
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import winetest  # noqa: E402
+
+ROUTES = os.path.join(HERE, "bootloader-routes.py")
+SERIAL_SERVICE = "FlashwiseSerialSim"
+SERIAL_PARAMETERS = r"HKLM\System\CurrentControlSet\Services\%s\Parameters" % SERIAL_SERVICE
+SERVICES = ("WcesComm", "RapiMgr")
+STEP_TIMEOUT = 60
+PORT_WAIT_S = 60
+END_WAIT_S = 15
+
+
+class Built:
+    """Where the Windows build puts the pieces of the world."""
+
+    def __init__(self, build):
+        self.build = os.path.abspath(build)
+        phone = os.path.join(self.build, "sim-phone")
+        bridge = os.path.join(self.build, "sim", "bridge")
+        self.setup = os.path.join(phone, "SimPhoneSetup.exe")
+        self.service = os.path.join(phone, "SimService.exe")
+        self.service_ctl = os.path.join(phone, "SimServiceCtl.exe")
+        self.dccman = os.path.join(phone, "SimDccMan.exe")
+        self.bridge = os.path.join(bridge, "BootLoaderBridge.exe")
+        self.routes = os.path.join(bridge, "BootLoaderRoutes.exe")
+        self.winusb = os.path.join(bridge, "winusb.dll")
+        self.driver = os.path.join(bridge, "flashwise_serial_sim.sys")
+
+    def require(self, windows):
+        needed = [self.setup, self.service, self.service_ctl, self.bridge, self.routes, self.winusb]
+        needed += [self.dccman, self.driver] if windows == "xp" else []
+        missing = [path for path in needed if not os.path.isfile(path)]
+        if missing:
+            raise winetest.HarnessError("not built: %s" % ", ".join(missing))
+
+
+def frame(kind, payload=b""):
+    return struct.pack("<IB", len(payload) + 1, kind) + payload
+
+
+def tell_bridge_to_quit(port):
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
+            s.sendall(frame(0x07))
+            answer = s.recv(5)
+            return len(answer) == 5 and answer[4] == 0x80
+    except OSError:
+        return False
+
+
+def run(state, args, env=None, timeout=STEP_TIMEOUT, what=None):
+    """A Wine command whose output goes to the world's log; its exit code."""
+    with state.log("phone-world.log") as out:
+        proc = subprocess.run(args, env=env or state.env(), stdin=subprocess.DEVNULL, stdout=out, stderr=out,
+                              timeout=timeout)
+    if what is not None and proc.returncode != 0:
+        raise winetest.HarnessError("%s failed (%d); see %s" % (what, proc.returncode, state.logs))
+    return proc.returncode
+
+
+def start_detached(args, env, log_path):
+    with open(log_path, "ab") as log:
+        proc = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                                start_new_session=True)
+    return proc.pid
+
+
+def still_ours(pid, marker):
+    """True while `pid` is the process this world started (its command line names
+    `marker`), so a recycled id is never ended."""
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            return marker.encode() in f.read()
+    except OSError:
+        return False
+
+
+def end_process(pid, marker):
+    deadline = time.monotonic() + END_WAIT_S
+    while time.monotonic() < deadline and still_ours(pid, marker):
+        time.sleep(0.1)
+    if still_ours(pid, marker):
+        try:
+            os.killpg(pid, signal.SIGKILL)
+        except OSError:
+            pass
+        deadline = time.monotonic() + END_WAIT_S
+        while time.monotonic() < deadline and still_ours(pid, marker):
+            time.sleep(0.1)
+    return not still_ours(pid, marker)
+
+
+def routes_present(state, windows):
+    dosdevices = os.path.join(state.prefix, "dosdevices")
+    winusb = any("#simphone#" in name for name in os.listdir(dosdevices))
+    if windows == "vista":
+        return winusb
+    return winusb and run(state, [winetest.WINE64, "sc", "query", SERIAL_SERVICE]) == 0
+
+
+def world_paths(args, state):
+    folder = os.path.abspath(args.world or state.path("phone-world"))
+    return folder, os.path.join(folder, "world.json")
+
+
+def save(record_path, record):
+    with open(record_path + ".part", "w") as f:
+        json.dump(record, f, indent=1)
+    os.replace(record_path + ".part", record_path)
+
+
+def up(args, state):
+    built = Built(args.build)
+    built.require(args.windows)
+    folder, record_path = world_paths(args, state)
+    if os.path.exists(record_path):
+        raise winetest.HarnessError("a world is up in %s already; take it down first" % folder)
+    if os.path.exists(folder):
+        shutil.rmtree(folder)
+    os.makedirs(folder)
+    phone = os.path.join(folder, "phone")
+    results = os.path.join(folder, "bridge")
+    port_file = os.path.join(folder, "port")
+    lifetime_ms = str(args.lifetime_s * 1000)
+    record = {"windows": args.windows, "build": built.build, "steps": []}
+
+    def did(step, **details):
+        record["steps"].append(dict(step=step, **details))
+        save(record_path, record)
+
+    save(record_path, record)
+    # The window needs the desktop the prefix's programs share: the harness's X
+    # display when it runs one.
+    env = state.env(state.display())
+    env["FLASHWISE_PHONE"] = winetest.windows_path(phone)
+
+    command = [winetest.WINE, built.setup]
+    if args.phone_ini:
+        command += ["--state", winetest.windows_path(os.path.abspath(args.phone_ini))]
+    run(state, command + [winetest.windows_path(phone)], env=env, what="SimPhoneSetup")
+    did("phone")
+
+    for name in SERVICES:
+        run(state, [winetest.WINE, built.service_ctl, "remove", name], env=env)
+        run(state, [winetest.WINE, built.service_ctl, "install", name, winetest.windows_path(built.service),
+                    "--start", "auto"], env=env, what="installing the service %s" % name)
+        did("service", name=name)
+        run(state, [winetest.WINE, built.service_ctl, "preset", name, "running"], env=env,
+            what="starting the service %s" % name)
+
+    if args.windows == "xp":
+        pid = start_detached([winetest.WINE, built.dccman, "--lifetime-ms", lifetime_ms], env,
+                             os.path.join(folder, "dccman.log"))
+        did("process", pid=pid, marker="SimDccMan.exe", what="the DccMan Class window")
+
+    if routes_present(state, args.windows):
+        print("phone-world: the boot-loader routes are in the prefix already; left as they are")
+    else:
+        command = [sys.executable, ROUTES, "up", "--state", state.root, "--routes-exe", built.routes,
+                   "--winusb-dll", built.winusb]
+        if os.path.isfile(built.driver):
+            command += ["--serial-driver", built.driver, "--serial-numbers", "1"]
+        did("routes", routes=built.routes)
+        if subprocess.run(command, stdin=subprocess.DEVNULL, timeout=4 * STEP_TIMEOUT).returncode != 0:
+            raise winetest.HarnessError("the boot-loader routes did not come up")
+
+    transport = "serial" if args.windows == "xp" else "winusb"
+    pid = start_detached([winetest.WINE, built.bridge, "--out", winetest.windows_path(results), "--port-file",
+                          winetest.windows_path(port_file), "--transport", transport, "--capture",
+                          "--phone", winetest.windows_path(phone), "--idle-timeout-ms", lifetime_ms],
+                         env, os.path.join(folder, "bridge.log"))
+    did("process", pid=pid, marker="BootLoaderBridge.exe", what="the bridge")
+    deadline = time.monotonic() + PORT_WAIT_S
+    port = None
+    while port is None and time.monotonic() < deadline and still_ours(pid, "BootLoaderBridge.exe"):
+        try:
+            with open(port_file) as f:
+                port = int(f.read().strip())
+        except (FileNotFoundError, ValueError):
+            time.sleep(0.05)
+    if port is None:
+        raise winetest.HarnessError("the bridge did not start; see %s" % os.path.join(folder, "bridge.log"))
+    record["steps"][-1]["port"] = port
+    save(record_path, record)
+
+    if args.windows == "xp":
+        # The serial devices exist while the driver runs, so the driver starts when the
+        # phone has restarted into its boot loader (a watcher of the phone's state).
+        did("serial-driver")
+        pid = start_detached([sys.executable, os.path.abspath(__file__), "watch", "--state", state.root,
+                              "--world", folder, "--port", str(port), "--lifetime-s", str(args.lifetime_s)],
+                             os.environ.copy(), os.path.join(folder, "watch.log"))
+        did("process", pid=pid, marker="phone-world.py", what="the watcher of the phone's mode")
+
+    with open(os.path.join(folder, "world.env"), "w") as f:
+        f.write("FLASHWISE_PHONE=%s\n" % winetest.windows_path(phone))
+        f.write("FLASHWISE_BOOTLOADER=127.0.0.1:%d\n" % port)
+        f.write("FLASHWISE_WORLD_WINDOWS=%s\n" % args.windows)
+        f.write("FLASHWISE_WORLD_RESULTS=%s\n" % results)
+    print("phone world (%s) up in %s: phone %s, bridge on 127.0.0.1:%d" % (args.windows, folder, phone, port))
+
+
+def down(args, state):
+    folder, record_path = world_paths(args, state)
+    if not os.path.exists(record_path):
+        print("phone-world: no world in %s" % folder)
+        return 0
+    with open(record_path) as f:
+        record = json.load(f)
+    built = Built(record["build"])
+    env = state.env()
+    failures = []
+    for step in reversed(record["steps"]):
+        try:
+            kind = step["step"]
+            if kind == "serial-driver":
+                run(state, [winetest.WINE64, "sc", "stop", SERIAL_SERVICE])
+                run(state, [winetest.WINE64, "reg", "delete", SERIAL_PARAMETERS, "/v", "BridgePort", "/f"])
+            elif kind == "process":
+                if step.get("port"):
+                    tell_bridge_to_quit(step["port"])
+                else:
+                    # The window's lifetime and the watcher's are their only ways out; end them now.
+                    try:
+                        os.killpg(step["pid"], signal.SIGTERM)
+                    except OSError:
+                        pass
+                if not end_process(step["pid"], step["marker"]):
+                    failures.append("%s (pid %d) did not end" % (step["what"], step["pid"]))
+            elif kind == "routes":
+                if subprocess.run([sys.executable, ROUTES, "down", "--state", state.root, "--routes-exe",
+                                   step["routes"]], stdin=subprocess.DEVNULL,
+                                  timeout=4 * STEP_TIMEOUT).returncode != 0:
+                    failures.append("the boot-loader routes did not go")
+            elif kind == "service":
+                if run(state, [winetest.WINE, built.service_ctl, "remove", step["name"]], env=env) != 0:
+                    failures.append("the service %s was not removed" % step["name"])
+        except (subprocess.TimeoutExpired, OSError) as error:
+            failures.append("%s: %s" % (step["step"], error))
+    os.remove(record_path)
+    if failures:
+        raise winetest.HarnessError("; ".join(failures))
+    print("phone world in %s down" % folder)
+    return 0
+
+
+def phone_in_boot_loader(phone_ini):
+    """The phone's writers replace phone.ini by a rename, so one plain read sees a
+    whole state. Only `mode` in [phone] matters here."""
+    try:
+        with open(phone_ini, encoding="utf-8", errors="replace") as f:
+            text = f.read()
+    except OSError:
+        return False
+    section = None
+    for line in text.splitlines():
+        line = line.strip()
+        if line.startswith("[") and line.endswith("]"):
+            section = line[1:-1].strip().lower()
+        elif section == "phone" and "=" in line and not line.startswith(("#", ";")):
+            key, _, value = line.partition("=")
+            if key.strip().lower() == "mode":
+                return value.strip() == "bootloader"
+    return False
+
+
+def watch(args, state):
+    """xp: waits for the phone to enter its boot loader, then starts the serial driver
+    pointed at the bridge (the devices appear as the boot loader enumerates)."""
+    folder, _ = world_paths(args, state)
+    phone_ini = os.path.join(folder, "phone", "phone.ini")
+    deadline = time.monotonic() + args.lifetime_s
+    while time.monotonic() < deadline:
+        if phone_in_boot_loader(phone_ini):
+            run(state, [winetest.WINE64, "reg", "add", SERIAL_PARAMETERS, "/v", "BridgePort", "/t", "REG_DWORD",
+                        "/d", str(args.port), "/f"], what="setting the driver's bridge port")
+            run(state, [winetest.WINE64, "sc", "start", SERIAL_SERVICE], what="starting the serial driver")
+            with open(os.path.join(folder, "driver.started"), "w") as f:
+                f.write("%d\n" % args.port)
+            print("phone-world: the phone is in its boot loader; serial driver started")
+            return 0
+        time.sleep(0.05)
+    print("phone-world: the phone did not enter its boot loader within %d s" % args.lifetime_s)
+    return 0
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("verb", choices=("up", "down", "watch"))
+    parser.add_argument("--state", required=True, help="the harness's state folder (BUILD/wine)")
+    parser.add_argument("--world", help="the world's own folder (default: DIR/phone-world)")
+    parser.add_argument("--build", help="the Windows build folder (up)")
+    parser.add_argument("--windows", choices=("xp", "vista"), help="the Windows path (up)")
+    parser.add_argument("--phone-ini", help="the phone's state to start from (up)")
+    parser.add_argument("--lifetime-s", type=int, default=900, help="bound on the world's processes (up)")
+    parser.add_argument("--port", type=int, help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    state = winetest.State(args.state)
+    try:
+        if not os.path.exists(state.path("prefix.ready")):
+            raise winetest.HarnessError("the prefix is not set up (the wine_prefix fixture brings it up)")
+        if args.verb == "up":
+            if not args.build or not args.windows:
+                raise winetest.HarnessError("up needs --build and --windows")
+            if not 10 <= args.lifetime_s <= 24 * 3600:
+                raise winetest.HarnessError("--lifetime-s is 10 to 86400")
+            try:
+                up(args, state)
+            except BaseException:
+                # Half a world is taken down again, so nothing is left behind.
+                try:
+                    down(args, state)
+                except (winetest.HarnessError, subprocess.TimeoutExpired, OSError) as error:
+                    print("phone-world: taking the half-made world down: %s" % error, file=sys.stderr)
+                raise
+        elif args.verb == "watch":
+            return watch(args, state)
+        else:
+            down(args, state)
+    except (winetest.HarnessError, subprocess.TimeoutExpired, OSError) as error:
+        print("phone-world: %s" % error, file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
