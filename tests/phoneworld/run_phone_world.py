@@ -83,6 +83,16 @@ def main():
     summary = os.path.join(results, "summary.txt")
     with open(summary) as f:
         print("bridge summary: %s" % f.read().replace("\n", " "))
+    # The bridge writes its capture as it ends: the link's first acts on the device are
+    # the line cleared, the first block, the line set.
+    with open(os.path.join(results, "capture.txt")) as f:
+        host = [line.split(" ", 1)[1].strip() for line in f if " H>D " in line]
+    first = [entry.split(" ")[1] + (" " + entry.split(" ")[2] if entry.startswith("H>D line") else "")
+             for entry in host[:3]]
+    print("the link's first acts: %s" % ", ".join(first))
+    if first != ["line 0", "write", "line 1"]:
+        print("FAILED: the link did not clear the line, write its block and set the line first")
+        return 1
     return code
 
 

@@ -112,19 +112,23 @@ def run(state, args, env=None, timeout=STEP_TIMEOUT, what=None):
 
 def start_detached(args, env, log_path):
     with open(log_path, "ab") as log:
-        proc = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+        return subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                                 start_new_session=True)
-    return proc.pid
 
 
 def still_ours(pid, marker):
     """True while `pid` is the process this world started (its command line names
-    `marker`), so a recycled id is never ended."""
+    `marker`), so a recycled id is never ended. A process whose command line reads
+    empty is between Wine's executables and counts as ours; a zombie has ended."""
     try:
+        with open("/proc/%d/stat" % pid, "rb") as f:
+            if f.read().rsplit(b")", 1)[-1].split()[0] == b"Z":
+                return False
         with open("/proc/%d/cmdline" % pid, "rb") as f:
-            return marker.encode() in f.read()
-    except OSError:
+            command = f.read()
+    except (OSError, IndexError):
         return False
+    return not command or marker.encode() in command
 
 
 def end_process(pid, marker):
@@ -202,7 +206,7 @@ def up(args, state):
 
     if args.windows == "xp":
         pid = start_detached([winetest.WINE, built.dccman, "--lifetime-ms", lifetime_ms], env,
-                             os.path.join(folder, "dccman.log"))
+                             os.path.join(folder, "dccman.log")).pid
         did("process", pid=pid, marker="SimDccMan.exe", what="the DccMan Class window")
 
     if routes_present(state, args.windows):
@@ -217,14 +221,16 @@ def up(args, state):
             raise winetest.HarnessError("the boot-loader routes did not come up")
 
     transport = "serial" if args.windows == "xp" else "winusb"
-    pid = start_detached([winetest.WINE, built.bridge, "--out", winetest.windows_path(results), "--port-file",
+    bridge = start_detached([winetest.WINE, built.bridge, "--out", winetest.windows_path(results), "--port-file",
                           winetest.windows_path(port_file), "--transport", transport, "--capture",
                           "--phone", winetest.windows_path(phone), "--idle-timeout-ms", lifetime_ms],
-                         env, os.path.join(folder, "bridge.log"))
-    did("process", pid=pid, marker="BootLoaderBridge.exe", what="the bridge")
+                            env, os.path.join(folder, "bridge.log"))
+    did("process", pid=bridge.pid, marker="BootLoaderBridge.exe", what="the bridge")
     deadline = time.monotonic() + PORT_WAIT_S
     port = None
-    while port is None and time.monotonic() < deadline and still_ours(pid, "BootLoaderBridge.exe"):
+    # Its own child still: the exit status tells, where the command line may not while
+    # Wine is starting the program.
+    while port is None and time.monotonic() < deadline and bridge.poll() is None:
         try:
             with open(port_file) as f:
                 port = int(f.read().strip())
@@ -241,7 +247,7 @@ def up(args, state):
         did("serial-driver")
         pid = start_detached([sys.executable, os.path.abspath(__file__), "watch", "--state", state.root,
                               "--world", folder, "--port", str(port), "--lifetime-s", str(args.lifetime_s)],
-                             os.environ.copy(), os.path.join(folder, "watch.log"))
+                             os.environ.copy(), os.path.join(folder, "watch.log")).pid
         did("process", pid=pid, marker="phone-world.py", what="the watcher of the phone's mode")
 
     with open(os.path.join(folder, "world.env"), "w") as f:
