@@ -169,8 +169,6 @@ def up(args, state):
     built = Built(args.build)
     built.require(args.windows)
     folder, record_path = world_paths(args, state)
-    if os.path.exists(record_path):
-        raise winetest.HarnessError("a world is up in %s already; take it down first" % folder)
     if os.path.exists(folder):
         shutil.rmtree(folder)
     os.makedirs(folder)
@@ -362,6 +360,10 @@ def main():
                 raise winetest.HarnessError("up needs --build and --windows")
             if not 10 <= args.lifetime_s <= 24 * 3600:
                 raise winetest.HarnessError("--lifetime-s is 10 to 86400")
+            # Checked before anything is made: a refused second up leaves the first world be.
+            folder, record_path = world_paths(args, state)
+            if os.path.exists(record_path):
+                raise winetest.HarnessError("a world is up in %s already; take it down first" % folder)
             try:
                 up(args, state)
             except BaseException:
