@@ -36,23 +36,15 @@
 #include "link/win/WinSerialPort.h"
 #include "link/win/WinUsbSystemApi.h"
 #include "tests/e2e/E2eImage.h"
+#include "tests/support/ScenarioChecks.h"
 
 using namespace flashwise;
 
 namespace {
 
-int g_failures = 0;
-
-void Check(bool ok, const std::string& what) {
-    std::printf("%s: %s\n", ok ? "ok" : "FAILED", what.c_str());
-    std::fflush(stdout);
-    if (!ok) ++g_failures;
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using flashwise::test::Check;
+using flashwise::test::CheckVerdict;
+using flashwise::test::ReadWholeFile;
 
 void PutWord(std::uint8_t* p, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
@@ -121,14 +113,14 @@ void Download(CConnManager& link, const std::filesystem::path& results, const ch
     const auto units = e2e::ExpectedUnits(sizes);
     std::uint64_t bytes = 0;
     for (const auto& [code, span] : units) {
-        const std::string stored = ReadFile(results / ("unit-" + std::to_string(code) + ".bin"));
+        const std::string stored = ReadWholeFile(results / ("unit-" + std::to_string(code) + ".bin"));
         const auto expected = e2e::ReadSpan(path, span);
         Check(stored.size() == expected.size() && std::memcmp(stored.data(), expected.data(), expected.size()) == 0,
               std::string(what) + ": unit " + std::to_string(code) + " (" + std::to_string(span.length) +
                   " bytes) is in the flash byte for byte");
         bytes += span.length;
     }
-    const std::string verdicts = ReadFile(results / "verdicts.txt");
+    const std::string verdicts = ReadWholeFile(results / "verdicts.txt");
     std::size_t lines = 0;
     for (char c : verdicts) lines += c == '\n';
     Check(lines == units.size(), std::string(what) + ": the device judged each unit once");
@@ -324,15 +316,15 @@ void RejectedDownload(CConnManager& link, const std::filesystem::path& results, 
         later = later || std::filesystem::exists(results / ("unit-" + std::to_string(units[i].first) + ".bin"));
     }
     Check(!later, std::string(what) + ": nothing after the refused unit reached the flash");
-    const std::string verdicts = ReadFile(results / "verdicts.txt");
+    const std::string verdicts = ReadWholeFile(results / "verdicts.txt");
     Check(verdicts.find("2 " + std::to_string(units[1].first) + " ") != std::string::npos,
           std::string(what) + ": the device took the second unit in");
     // The capture is written when the link lets the device go.
     link.Open();
-    const std::string capture = ReadFile(results / "capture.txt");
+    const std::string capture = ReadWholeFile(results / "capture.txt");
     Check(capture.find("D>H read 20 aa55000088000000") != std::string::npos,
           std::string(what) + ": the host read the result 0x88");
-    Check(ReadFile(results / "summary.txt").find("end-transfers=1") != std::string::npos,
+    Check(ReadWholeFile(results / "summary.txt").find("end-transfers=1") != std::string::npos,
           std::string(what) + ": the transfer was ended once");
 }
 
@@ -443,7 +435,7 @@ void SilentDownload(const std::filesystem::path& results) {
           "silent: the second unit did not reach the flash");
     // The bridge writes its summary when the link lets the device go.
     link.Open();
-    Check(ReadFile(results / "summary.txt").find("end-transfers=1") != std::string::npos,
+    Check(ReadWholeFile(results / "summary.txt").find("end-transfers=1") != std::string::npos,
           "silent: the port stayed usable after the cancelled wait: the transfer was ended");
 }
 
@@ -531,8 +523,7 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         Check(false, std::string("no exception: ") + e.what());
     }
-    const std::string errors = ReadFile(results / "errors.txt");
+    const std::string errors = ReadWholeFile(results / "errors.txt");
     Check(errors.empty(), "the device saw no protocol error" + (errors.empty() ? std::string() : ": " + errors));
-    std::printf("%d failure(s)\n", g_failures);
-    return g_failures == 0 ? 0 : 1;
+    return CheckVerdict();
 }

@@ -27,26 +27,18 @@
 #include "link/win/WinSerialPort.h"
 #include "link/win/WinUsbSystemApi.h"
 #include "tests/e2e/E2eImage.h"
+#include "tests/support/ScenarioChecks.h"
 
 using namespace flashwise;
 
 namespace {
 
+using flashwise::test::Check;
+using flashwise::test::CheckVerdict;
+using flashwise::test::ReadWholeFile;
+
 constexpr DWORD kHelperBoundMs = 30000;
 constexpr DWORD kCopyPiece = 8192;
-
-int g_failures = 0;
-
-void Check(bool ok, const std::string& what) {
-    std::printf("%s: %s\n", ok ? "ok" : "FAILED", what.c_str());
-    std::fflush(stdout);
-    if (!ok) ++g_failures;
-}
-
-std::string ReadText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::wstring Wide(const char* text) {
     const int n = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
@@ -59,7 +51,7 @@ std::string PhoneState() {
     wchar_t folder[MAX_PATH] = {};
     const DWORD n = GetEnvironmentVariableW(L"FLASHWISE_PHONE", folder, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return {};
-    return ReadText(std::filesystem::path(std::wstring(folder) + L"\\phone.ini"));
+    return ReadWholeFile(std::filesystem::path(std::wstring(folder) + L"\\phone.ini"));
 }
 
 // The Remote API as the updater reaches it: Rapi.dll from the system folder, bound by name.
@@ -194,13 +186,13 @@ void Download(CConnManager& link, const std::filesystem::path& results) {
     Check(state.IsFinished(), "the download is marked finished");
     const auto units = e2e::ExpectedUnits(sizes);
     for (const auto& [code, span] : units) {
-        const std::string stored = ReadText(results / ("unit-" + std::to_string(code) + ".bin"));
+        const std::string stored = ReadWholeFile(results / ("unit-" + std::to_string(code) + ".bin"));
         const auto expected = e2e::ReadSpan(path, span);
         Check(stored.size() == expected.size() && std::memcmp(stored.data(), expected.data(), expected.size()) == 0,
               "unit " + std::to_string(code) + " (" + std::to_string(span.length) +
                   " bytes) is in the bridge's flash byte for byte");
     }
-    const std::string summary = ReadText(results / "summary.txt");
+    const std::string summary = ReadWholeFile(results / "summary.txt");
     Check(summary.find("announcements=" + std::to_string(units.size())) != std::string::npos &&
               summary.find("end-transfers=1") != std::string::npos,
           "each unit announced once and the transfer ended once: " + summary);
@@ -230,7 +222,7 @@ int Run(bool xp, const std::filesystem::path& results, const std::wstring& devic
         Check(!link->Open(), xp ? "CConnManager::Open fails while the phone runs normally"
                                 : "CConnManagerVista::Open fails while the phone runs normally");
     }
-    Check(ReadText(results / "summary.txt").find("announcements=0") != std::string::npos,
+    Check(ReadWholeFile(results / "summary.txt").find("announcements=0") != std::string::npos,
           "nothing reached the boot loader");
 
     Rapi rapi;
@@ -277,8 +269,7 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         Check(false, std::string("no exception: ") + e.what());
     }
-    const std::string errors = ReadText(results / "errors.txt");
+    const std::string errors = ReadWholeFile(results / "errors.txt");
     Check(errors.empty(), "the device saw no protocol error" + (errors.empty() ? std::string() : ": " + errors));
-    std::printf("%d failure(s)\n", g_failures);
-    return g_failures == 0 ? 0 : 1;
+    return CheckVerdict();
 }

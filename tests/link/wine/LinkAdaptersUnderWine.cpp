@@ -19,17 +19,14 @@
 #include "link/ConnManagerVista.h"
 #include "link/win/WinSerialPort.h"
 #include "link/win/WinUsbSystemApi.h"
+#include "tests/support/ScenarioChecks.h"
 
 using namespace flashwise;
 
 namespace {
 
-int g_failures = 0;
-
-void Check(bool ok, const char* what) {
-    std::printf("%s: %s\n", ok ? "ok" : "FAILED", what);
-    if (!ok) ++g_failures;
-}
+using flashwise::test::Check;
+using flashwise::test::CheckVerdict;
 
 std::wstring WorkingFolder() {
     wchar_t folder[MAX_PATH];
@@ -99,6 +96,5 @@ int main(int argc, char** argv) {
         Check(log.find("winusb.dll") == std::string::npos, "no winusb.dll was loaded");
     }
 
-    std::printf("%d failure(s)\n", g_failures);
-    return g_failures == 0 ? 0 : 1;
+    return CheckVerdict();
 }
