@@ -141,13 +141,12 @@ bool CConnManager::JudgeReadiness(std::uint8_t* record, const ReadExactFn& readE
 }
 
 bool CConnManager::AwaitUnitResult(std::uint8_t* record, const ReadExactFn& readExact) {
-    std::uint64_t lastRecordAt = clock_();
+    std::uint64_t lastProgressAt = clock_();
     if (!readExact(static_cast<int>(kStatusRecordSize), record)) return false;
     for (;;) {
         if (!CompleteStatusRecord(record, readExact)) return false;
         const StatusRecord status = DecodeStatusRecord(record);
         const std::uint64_t now = clock_();
-        if (status.kind == kResultKind || status.kind == kProgressKind) lastRecordAt = now;
         switch (JudgeResult(status)) {
             case UnitResult::Written:
                 progress_ = RoundUpProgress(progress_);
@@ -156,11 +155,12 @@ bool CConnManager::AwaitUnitResult(std::uint8_t* record, const ReadExactFn& read
                 return false;
             case UnitResult::Progress:
                 progress_ = status.value;
+                lastProgressAt = now;
                 break;
             case UnitResult::NotFinal:
-                break;
+                break;   // says nothing about whether the unit is getting anywhere
         }
-        if (now - lastRecordAt >= kStatusSilenceLimitMs) return false;
+        if (now - lastProgressAt >= kStatusProgressLimitMs) return false;
         std::memset(record, 0, kStatusRecordSize);
         if (!readExact(static_cast<int>(kStatusRecordSize), record)) return false;
     }

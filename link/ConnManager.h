@@ -48,7 +48,7 @@ protected:
     // Completes the 20 bytes in `record` and judges them as the reply to an announcement.
     static bool JudgeReadiness(std::uint8_t* record, const ReadExactFn& readExact);
     // Reads status records until the unit is written (true), rejected, the transport
-    // fails or the boot loader has sent no record for too long (false).
+    // fails or the boot loader has sent no progress record for too long (false).
     bool AwaitUnitResult(std::uint8_t* record, const ReadExactFn& readExact);
 
     PauseFn pause_;

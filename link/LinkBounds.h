@@ -33,10 +33,13 @@ constexpr std::uint32_t kSerialWriteWaitMs = 2u * 60 * 1000;
 // How long a cancelled call may take to end before the port is given up.
 constexpr std::uint32_t kSerialCancelWaitMs = 30u * 1000;
 
-// Status loop of SendSection: a unit fails when no status record (a start mark) has
-// arrived for this long. Every record restarts it, so a long unit that keeps reporting
-// progress is never cut short.
-constexpr std::uint64_t kStatusSilenceLimitMs = 10ull * 60 * 1000;
+// Status loop of SendSection: a unit fails when no progress record has arrived for this
+// long since the data went out. Only a progress record restarts it: a boot loader that
+// keeps sending other records (unknown result values, bytes without a start mark,
+// shifted garbage) is no more getting on with the unit than a silent one, so it gets the
+// same allowance the reads give a silent one (about ten minutes). A long flash write
+// that keeps reporting progress is never cut short.
+constexpr std::uint64_t kStatusProgressLimitMs = 10ull * 60 * 1000;
 
 // WinUSB: the longest wait for one transfer to complete before it is cancelled and
 // fails. A removed device completes its transfers with an error at once; these only

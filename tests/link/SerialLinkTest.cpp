@@ -285,27 +285,6 @@ TEST_F(SerialLink, EventWaitThatKeepsFailingGivesUp) {
     EXPECT_TRUE(Prepare());
 }
 
-TEST_F(SerialLink, StatusLoopEndsWhenNoRecordArrivesForTenMinutes) {
-    OpenWorkedExample();
-    script.msPerDataRead = 1000;
-    const auto garbage = std::vector<std::uint8_t>(20, 0x11);
-    for (int i = 0; i < 2000; ++i) script.reads.push_back(garbage);
-    EXPECT_FALSE(Send());
-    const std::size_t consumed = 2000 - script.reads.size();
-    EXPECT_EQ(consumed, kStatusSilenceLimitMs / 1000);
-
-    // Progress every minute keeps a long unit alive well past the limit.
-    script.reads.clear();
-    for (int minute = 0; minute < 30; ++minute) {
-        for (int i = 0; i < 59; ++i) script.reads.push_back(garbage);
-        script.reads.push_back(Record(kProgressKind, static_cast<std::uint32_t>(minute)));
-    }
-    script.reads.push_back(Record(kResultKind, 0));
-    const std::uint64_t start = time.now;
-    EXPECT_TRUE(Send());
-    EXPECT_GT(time.now - start, 3 * kStatusSilenceLimitMs);
-}
-
 TEST_F(SerialLink, DataGoesOutInPiecesFromTheUnitsOwnRange) {
     ImageSizes sizes;
     sizes.l50 = 3;
