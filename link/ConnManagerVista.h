@@ -7,15 +7,24 @@
 #include <memory>
 
 #include "link/ConnManager.h"
+#include "link/LinkBounds.h"
 #include "link/WinUsbApi.h"
 
 namespace flashwise {
 
 constexpr std::size_t kDevicePathUnits = 260;   // terminator included
 
+// The longest waits for one transfer, in milliseconds; tests pass small ones.
+struct BulkTransferBounds {
+    std::uint32_t writeWaitMs = kBulkWriteWaitMs;
+    std::uint32_t readWaitMs = kBulkReadWaitMs;
+    std::uint32_t cancelWaitMs = kBulkCancelWaitMs;
+};
+
 class CConnManagerVista : public CConnManager {
 public:
-    CConnManagerVista(std::unique_ptr<WinUsbApi> api, PauseFn pause, ClockFn clock = RealClock());
+    CConnManagerVista(std::unique_ptr<WinUsbApi> api, PauseFn pause, ClockFn clock = RealClock(),
+                      const BulkTransferBounds& bounds = BulkTransferBounds());
     ~CConnManagerVista() override;
 
     void EndTransfer() override;
@@ -42,10 +51,12 @@ public:
 private:
     void Release();
     // Waits for the transfer in flight on `which` and takes its count; a transfer that
-    // does not complete within `boundMs` is cancelled and fails.
+    // does not complete within `boundMs` is cancelled and fails. One whose cancellation
+    // does not end either is left to the system and the device given up.
     bool CompleteTransfer(Overlapped which, OsHandle event, std::uint32_t boundMs, std::uint32_t* n);
 
     std::unique_ptr<WinUsbApi> api_;
+    BulkTransferBounds bounds_;
     OsHandle device_ = InvalidOsHandle();
     OsHandle readEvent_ = nullptr;
     OsHandle writeEvent_ = nullptr;

@@ -34,8 +34,9 @@ bool CopyDevicePath(const std::vector<std::uint8_t>& detail, char16_t* path) {
 
 }  // namespace
 
-CConnManagerVista::CConnManagerVista(std::unique_ptr<WinUsbApi> api, PauseFn pause, ClockFn clock)
-    : CConnManager(std::move(pause), std::move(clock)), api_(std::move(api)) {}
+CConnManagerVista::CConnManagerVista(std::unique_ptr<WinUsbApi> api, PauseFn pause, ClockFn clock,
+                                     const BulkTransferBounds& bounds)
+    : CConnManager(std::move(pause), std::move(clock)), api_(std::move(api)), bounds_(bounds) {}
 
 CConnManagerVista::~CConnManagerVista() { Release(); }
 
@@ -135,20 +136,25 @@ bool CConnManagerVista::SetLineState(std::uint16_t value) {
 bool CConnManagerVista::CompleteTransfer(Overlapped which, OsHandle event, std::uint32_t boundMs,
                                          std::uint32_t* n) {
     if (api_->WaitForEvent(event, boundMs) != WaitOutcome::Signalled) {
-        api_->CancelTransfer(device_, which);
+        if (!api_->CancelTransfer(device_, which, bounds_.cancelWaitMs)) {
+            // The system may still signal the block's event: it stays open for good.
+            (which == Overlapped::Read ? readEvent_ : writeEvent_) = nullptr;
+            Release();
+        }
         return false;
     }
     return api_->GetOverlappedResult(device_, which, n);
 }
 
 bool CConnManagerVista::BulkWrite(const std::uint8_t* buffer, std::uint32_t length, std::uint32_t* written) {
+    if (length != 0 && !IsOpen()) return false;   // given up after a transfer that would not end
     std::uint32_t total = 0;
     while (total < length) {
         std::uint32_t n = 0;
         if (!api_->WritePipe(interface_, outPipe_, buffer + total, length - total, &n, Overlapped::Write,
                              writeEvent_)) {
             if (api_->LastError() != kErrorIoPending) return false;
-            if (!CompleteTransfer(Overlapped::Write, writeEvent_, kBulkWriteWaitMs, &n)) return false;
+            if (!CompleteTransfer(Overlapped::Write, writeEvent_, bounds_.writeWaitMs, &n)) return false;
         }
         // A write that moves nothing would repeat forever.
         if (n == 0 || n > length - total) return false;
@@ -160,7 +166,7 @@ bool CConnManagerVista::BulkWrite(const std::uint8_t* buffer, std::uint32_t leng
 
 bool CConnManagerVista::Read(int count, std::uint8_t* buffer) {
     if (count == 0) return true;
-    if (count < 0 || buffer == nullptr) return false;
+    if (count < 0 || buffer == nullptr || !IsOpen()) return false;
     const auto length = static_cast<std::uint32_t>(count);
     std::uint32_t got = 0;
     int empty = 0;
@@ -168,7 +174,7 @@ bool CConnManagerVista::Read(int count, std::uint8_t* buffer) {
         std::uint32_t n = 0;
         if (!api_->ReadPipe(interface_, inPipe_, buffer + got, length - got, &n, Overlapped::Read, readEvent_)) {
             if (api_->LastError() != kErrorIoPending) break;
-            if (!CompleteTransfer(Overlapped::Read, readEvent_, kBulkReadWaitMs, &n)) break;
+            if (!CompleteTransfer(Overlapped::Read, readEvent_, bounds_.readWaitMs, &n)) break;
         }
         if (n == 0) {
             pause_(kEmptyReadPauseMs);

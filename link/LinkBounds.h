@@ -47,6 +47,9 @@ constexpr std::uint64_t kStatusProgressLimitMs = 10ull * 60 * 1000;
 // that stays silent while it writes flash, so it gets the status loop's allowance.
 constexpr std::uint32_t kBulkWriteWaitMs = 2u * 60 * 1000;
 constexpr std::uint32_t kBulkReadWaitMs = 10u * 60 * 1000;
+// How long a cancelled transfer may take to end before the device is given up, as on
+// the serial port.
+constexpr std::uint32_t kBulkCancelWaitMs = 30u * 1000;
 
 // Fixed pauses of the protocol.
 constexpr std::uint32_t kAnnouncePauseMs = 1000;

@@ -90,11 +90,15 @@ public:
     virtual std::uint32_t LastError() = 0;
 
     virtual WaitOutcome WaitForEvent(OsHandle event, std::uint32_t timeoutMs) = 0;
-    // The count of a completed transfer, without waiting further.
+    // The count of a completed transfer, without waiting further. A completed read's
+    // bytes are in the caller's buffer once this succeeds.
     virtual bool GetOverlappedResult(OsHandle device, Overlapped which, std::uint32_t* transferred) = 0;
-    // Cancels the transfer in flight on `which` and waits for it to end, so the block
-    // and its buffer may be reused.
-    virtual void CancelTransfer(OsHandle device, Overlapped which) = 0;
+    // Cancels the transfer in flight on `which` and waits up to `boundMs` for it to end.
+    // True when it ended: the block may be reused. False when it did not: the system may
+    // still complete it, so the adapter has left the block and the transfer's own buffer
+    // to the system for good; the caller must then close the device, and neither wait on
+    // nor close the block's event, which the system may still signal.
+    virtual bool CancelTransfer(OsHandle device, Overlapped which, std::uint32_t boundMs) = 0;
 
     // WinUSB.
     virtual bool Initialize(OsHandle device, OsHandle* interfaceHandle) = 0;
@@ -105,7 +109,9 @@ public:
                            UsbPipeInfo* info) = 0;
     // Synchronous, no data stage.
     virtual bool ControlTransfer(OsHandle interfaceHandle, const UsbSetupPacket& setup) = 0;
-    // Overlapped on `which`, whose block carries `event`.
+    // Overlapped on `which`, whose block carries `event`. The caller's buffer is used
+    // only during the call (and, for a read, when GetOverlappedResult succeeds): a
+    // transfer the system may still complete never touches it afterwards.
     virtual bool WritePipe(OsHandle interfaceHandle, std::uint8_t pipeId, const std::uint8_t* buffer,
                            std::uint32_t length, std::uint32_t* transferred, Overlapped which,
                            OsHandle event) = 0;

@@ -121,7 +121,10 @@ bool SimWinUsb::GetOverlappedResult(OsHandle, Overlapped which, std::uint32_t* t
     return true;
 }
 
-void SimWinUsb::CancelTransfer(OsHandle, Overlapped which) { Slot(which).pending = false; }
+bool SimWinUsb::CancelTransfer(OsHandle, Overlapped which, std::uint32_t) {
+    Slot(which).pending = false;
+    return true;
+}
 
 bool SimWinUsb::Initialize(OsHandle device, OsHandle* interfaceHandle) {
     if (device != Token(kDeviceToken) || device_.IsGone()) return Refuse(kErrorInvalidHandle);

@@ -42,7 +42,7 @@ public:
 
     WaitOutcome WaitForEvent(OsHandle event, std::uint32_t timeoutMs) override;
     bool GetOverlappedResult(OsHandle device, Overlapped which, std::uint32_t* transferred) override;
-    void CancelTransfer(OsHandle device, Overlapped which) override;
+    bool CancelTransfer(OsHandle device, Overlapped which, std::uint32_t boundMs) override;
 
     bool Initialize(OsHandle device, OsHandle* interfaceHandle) override;
     bool Free(OsHandle interfaceHandle) override;

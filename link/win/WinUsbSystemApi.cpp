@@ -100,9 +100,17 @@ void FromSystem(const SP_DEVICE_INTERFACE_DATA& s, DeviceInterfaceData* d) {
 
 }  // namespace
 
-WinUsbSystemApi::WinUsbSystemApi() {
-    std::memset(&read_, 0, sizeof read_);
-    std::memset(&write_, 0, sizeof write_);
+WinUsbSystemApi::WinUsbSystemApi() = default;
+
+WinUsbSystemApi::Transfer& WinUsbSystemApi::Begin(Overlapped which, OsHandle event, std::uint32_t length) {
+    std::unique_ptr<Transfer>& slot = Slot(which);
+    if (slot == nullptr) slot = std::make_unique<Transfer>();
+    std::memset(&slot->block, 0, sizeof slot->block);
+    slot->block.hEvent = static_cast<HANDLE>(event);
+    if (event != nullptr) ::ResetEvent(static_cast<HANDLE>(event));
+    slot->bytes.resize(length == 0 ? 1 : length);
+    slot->destination = nullptr;
+    return *slot;
 }
 
 bool WinUsbSystemApi::Bind() { return BindSystemLibraries(); }
@@ -167,17 +175,30 @@ WaitOutcome WinUsbSystemApi::WaitForEvent(OsHandle event, std::uint32_t timeoutM
 }
 
 bool WinUsbSystemApi::GetOverlappedResult(OsHandle device, Overlapped which, std::uint32_t* transferred) {
+    *transferred = 0;
+    Transfer* t = Slot(which).get();
+    if (t == nullptr) return false;
     DWORD n = 0;
-    const bool ok = ::GetOverlappedResult(static_cast<HANDLE>(device), &Block(which), &n, FALSE) != FALSE;
+    if (::GetOverlappedResult(static_cast<HANDLE>(device), &t->block, &n, FALSE) == FALSE) return false;
+    if (n > t->bytes.size()) return false;
+    if (t->destination != nullptr) std::memcpy(t->destination, t->bytes.data(), n);
+    t->destination = nullptr;
     *transferred = n;
-    return ok;
+    return true;
 }
 
-void WinUsbSystemApi::CancelTransfer(OsHandle device, Overlapped which) {
+bool WinUsbSystemApi::CancelTransfer(OsHandle device, Overlapped which, std::uint32_t boundMs) {
+    std::unique_ptr<Transfer>& slot = Slot(which);
+    if (slot == nullptr) return true;
+    slot->destination = nullptr;   // whatever the transfer still brings is not wanted
     ::CancelIo(static_cast<HANDLE>(device));
-    // The cancelled transfer still owns the block and its buffer until it has ended.
-    DWORD n = 0;
-    ::GetOverlappedResult(static_cast<HANDLE>(device), &Block(which), &n, TRUE);
+    if (slot->block.hEvent != nullptr && ::WaitForSingleObject(slot->block.hEvent, boundMs) == WAIT_OBJECT_0) {
+        return true;
+    }
+    // The transfer will not end, and the system may still write into its block and its
+    // bytes: both are left to it for good. The next transfer gets a new pair.
+    static_cast<void>(slot.release());
+    return false;
 }
 
 bool WinUsbSystemApi::Initialize(OsHandle device, OsHandle* interfaceHandle) {
@@ -222,23 +243,28 @@ bool WinUsbSystemApi::ControlTransfer(OsHandle interfaceHandle, const UsbSetupPa
 
 bool WinUsbSystemApi::WritePipe(OsHandle interfaceHandle, std::uint8_t pipeId, const std::uint8_t* buffer,
                                 std::uint32_t length, std::uint32_t* transferred, Overlapped which, OsHandle event) {
-    OVERLAPPED& block = Block(which);
-    std::memset(&block, 0, sizeof block);
-    block.hEvent = static_cast<HANDLE>(event);
+    Transfer& t = Begin(which, event, length);
+    if (length != 0) std::memcpy(t.bytes.data(), buffer, length);
     ULONG n = 0;
-    const bool ok = g_libs.writePipe(interfaceHandle, pipeId, const_cast<PUCHAR>(buffer), length, &n, &block) != FALSE;
+    const bool ok = g_libs.writePipe(interfaceHandle, pipeId, t.bytes.data(), length, &n, &t.block) != FALSE;
     *transferred = n;
     return ok;
 }
 
 bool WinUsbSystemApi::ReadPipe(OsHandle interfaceHandle, std::uint8_t pipeId, std::uint8_t* buffer,
                                std::uint32_t length, std::uint32_t* transferred, Overlapped which, OsHandle event) {
-    OVERLAPPED& block = Block(which);
-    std::memset(&block, 0, sizeof block);
-    block.hEvent = static_cast<HANDLE>(event);
+    Transfer& t = Begin(which, event, length);
     ULONG n = 0;
-    const bool ok = g_libs.readPipe(interfaceHandle, pipeId, buffer, length, &n, &block) != FALSE;
-    *transferred = n;
+    const bool ok = g_libs.readPipe(interfaceHandle, pipeId, t.bytes.data(), length, &n, &t.block) != FALSE;
+    *transferred = 0;
+    if (ok) {
+        if (n > length) return false;
+        std::memcpy(buffer, t.bytes.data(), n);
+        *transferred = n;
+    } else {
+        // Pending or failed: the bytes reach the caller through GetOverlappedResult.
+        t.destination = buffer;
+    }
     return ok;
 }
 

@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <vector>
+
 #include "link/WinUsbApi.h"
 
 namespace flashwise {
@@ -28,7 +31,7 @@ public:
     std::uint32_t LastError() override;
     WaitOutcome WaitForEvent(OsHandle event, std::uint32_t timeoutMs) override;
     bool GetOverlappedResult(OsHandle device, Overlapped which, std::uint32_t* transferred) override;
-    void CancelTransfer(OsHandle device, Overlapped which) override;
+    bool CancelTransfer(OsHandle device, Overlapped which, std::uint32_t boundMs) override;
     bool Initialize(OsHandle device, OsHandle* interfaceHandle) override;
     bool Free(OsHandle interfaceHandle) override;
     bool QueryInterfaceSettings(OsHandle interfaceHandle, std::uint8_t alternate, UsbInterfaceInfo* info) override;
@@ -40,10 +43,22 @@ public:
                   std::uint32_t* transferred, Overlapped which, OsHandle event) override;
 
 private:
-    OVERLAPPED& Block(Overlapped which) { return which == Overlapped::Read ? read_ : write_; }
+    // What the system may still write to while a transfer is under way: its block and
+    // its bytes, owned here rather than by the caller, so that a transfer that will not
+    // end can be left to the system without it ever touching memory that was freed.
+    struct Transfer {
+        OVERLAPPED block{};
+        std::vector<std::uint8_t> bytes;
+        std::uint8_t* destination = nullptr;   // a pending read's caller buffer
+    };
 
-    OVERLAPPED read_;
-    OVERLAPPED write_;
+    std::unique_ptr<Transfer>& Slot(Overlapped which) { return which == Overlapped::Read ? read_ : write_; }
+    // The slot's transfer, made afresh after one was left to the system, with its block
+    // cleared and carrying `event`.
+    Transfer& Begin(Overlapped which, OsHandle event, std::uint32_t length);
+
+    std::unique_ptr<Transfer> read_;
+    std::unique_ptr<Transfer> write_;
 };
 
 }  // namespace flashwise

@@ -9,6 +9,11 @@
 //   bootloader_routes_wine.exe winusb-rejected|serial-rejected RESULTS
 //                                               a download the device refuses at its second
 //                                               unit (the bridge runs with that fault)
+//   bootloader_routes_wine.exe winusb-silent RESULTS
+//                                               a download whose second unit the device
+//                                               takes in but never answers (the bridge runs
+//                                               with that fault): the link gives the device up
+//                                               within its read and cancellation bounds
 //   bootloader_routes_wine.exe serial-silent RESULTS
 //                                               a download whose second unit the device
 //                                               takes in but never signals (the bridge runs
@@ -292,6 +297,123 @@ void WinUsbPendingRead(const std::u16string& path) {
     a.CloseHandle(device);
 }
 
+// Sends one announcement through `api` on `handle` and ends the transfer again, so the
+// device queues one readiness record.
+void AnnounceThroughSecondHandle(WinUsbApi& api, OsHandle handle, OsHandle device, OsHandle event) {
+    auto write = [&](const std::vector<std::uint8_t>& block) {
+        std::uint32_t n = 0;
+        bool wrote = api.WritePipe(handle, 0x01, block.data(), 72, &n, Overlapped::Write, event);
+        if (!wrote && api.LastError() == kErrorIoPending && api.WaitForEvent(event, 10000) == WaitOutcome::Signalled) {
+            wrote = api.GetOverlappedResult(device, Overlapped::Write, &n);
+        }
+        return wrote && n == 72;
+    };
+    UsbSetupPacket line;
+    line.requestType = 0x40;
+    line.request = 0x22;
+    line.value = 0;
+    api.ControlTransfer(handle, line);
+    const bool announced = write(Announcement());
+    line.value = 1;
+    api.ControlTransfer(handle, line);
+    Check(announced, "an announcement through the second handle");
+}
+
+// A read whose cancellation never ends (the stand-in's pending reads do not heed CancelIo,
+// as a wedged driver's would not): the adapter gives it up at the bound and leaves its
+// block and bytes to the system, so the late completion lands there and never in the
+// caller's buffer; the next read gets a block of its own.
+void WinUsbAbandonedRead(const std::u16string& path) {
+    WinUsbSystemApi a, b;
+    const OsHandle device = a.CreateDeviceFile(path);
+    OsHandle first = nullptr, second = nullptr;
+    if (device == InvalidOsHandle() || !a.Initialize(device, &first) || !b.Initialize(device, &second)) {
+        Check(false, "abandoned read: two interface handles on the device");
+        return;
+    }
+    const OsHandle readA = a.CreateManualResetEvent();
+    const OsHandle write = b.CreateManualResetEvent();
+    std::vector<std::uint8_t> mine(20, 0xEE);
+    std::uint32_t n = 0;
+    Check(!a.ReadPipe(first, 0x81, mine.data(), 20, &n, Overlapped::Read, readA) && a.LastError() == kErrorIoPending &&
+              a.WaitForEvent(readA, 50) == WaitOutcome::TimedOut,
+          "abandoned read: a read with nothing waiting stays pending");
+    const DWORD started = GetTickCount();
+    const bool cancelled = a.CancelTransfer(device, Overlapped::Read, 300);
+    const DWORD waited = GetTickCount() - started;
+    Check(!cancelled && waited >= 250 && waited < 3000,
+          "abandoned read: a cancellation that does not end is given up at its bound (" + std::to_string(waited) +
+              " ms)");
+
+    AnnounceThroughSecondHandle(b, second, device, write);
+    Check(a.WaitForEvent(readA, 10000) == WaitOutcome::Signalled,
+          "abandoned read: the read still completes later, into the block left to the system");
+    Check(mine == std::vector<std::uint8_t>(20, 0xEE), "abandoned read: the caller's buffer is left untouched");
+
+    // The adapter goes on with a fresh block: the next read delivers into the caller's buffer.
+    AnnounceThroughSecondHandle(b, second, device, write);
+    const OsHandle readAgain = a.CreateManualResetEvent();
+    bool read = a.ReadPipe(first, 0x81, mine.data(), 20, &n, Overlapped::Read, readAgain);
+    if (!read && a.LastError() == kErrorIoPending && a.WaitForEvent(readAgain, 10000) == WaitOutcome::Signalled) {
+        read = a.GetOverlappedResult(device, Overlapped::Read, &n);
+    }
+    Check(read && n == 20 && IsReadiness(mine.data()), "abandoned read: the next read delivers the readiness record");
+
+    UsbSetupPacket line;
+    line.requestType = 0x40;
+    line.request = 0x22;
+    line.value = 0;
+    b.ControlTransfer(second, line);
+    const auto end = EndBlock();
+    std::uint32_t written = 0;
+    b.WritePipe(second, 0x01, end.data(), 72, &written, Overlapped::Write, write);
+    b.WaitForEvent(write, 10000);
+    line.value = 1;
+    b.ControlTransfer(second, line);
+    Check(a.Free(first) && b.Free(second), "abandoned read: both interface handles freed");
+    // The abandoned block's event is closed only now that its read has ended.
+    a.CloseHandle(readA);
+    a.CloseHandle(readAgain);
+    b.CloseHandle(write);
+    a.CloseHandle(device);
+}
+
+// The device takes the second unit in and never answers it. The link's status read ends
+// at its bound and its cancellation never ends (see above), so the link gives the device
+// up within the cancellation's bound, and a later Open finds the device again.
+void SilentWinUsbDownload(const std::filesystem::path& results) {
+    BulkTransferBounds bounds;
+    bounds.readWaitMs = 1500;
+    bounds.cancelWaitMs = 500;
+    CConnManagerVista link(std::make_unique<WinUsbSystemApi>(), [](std::uint32_t) {}, RealClock(), bounds);
+    e2e::ScratchFolder folder;
+    const auto path = folder.Path() / "Tarn_G4.abi";
+    const auto sizes = TestImageSizes();
+    e2e::WriteImage(path, sizes);
+    CFirmwareImage image;
+    if (!link.Open() || !image.OpenImage(path)) {
+        Check(false, "silent: the link and the image open");
+        return;
+    }
+    DownloadState state;
+    state.BeginPass(std::filesystem::file_size(path));
+    const DWORD started = GetTickCount();
+    const bool ok = RunDownload(state, link, image, [](std::uint32_t) {}, folder.Path());
+    const DWORD took = GetTickCount() - started;
+    Check(!ok, "silent: RunDownload reports the unanswered unit as a failure");
+    const DWORD bound = bounds.readWaitMs + bounds.cancelWaitMs;
+    Check(took >= bound - 50 && took < bound + 10000,
+          "silent: within the read's and the cancellation's bounds (" + std::to_string(took) + " ms)");
+    Check(!link.IsOpen(), "silent: the link gave the device up");
+    const auto units = e2e::ExpectedUnits(sizes);
+    Check(std::filesystem::exists(results / ("unit-" + std::to_string(units[0].first) + ".bin")),
+          "silent: the first unit was written");
+    Check(ReadWholeFile(results / "verdicts.txt").find("2 " + std::to_string(units[1].first) + " ") !=
+              std::string::npos,
+          "silent: the device took the second unit in");
+    Check(link.Open(), "silent: a later Open finds the device again");
+}
+
 // The bridge refuses the second announced unit with 0x88: the download stops there, ends
 // the transfer, and only the first unit is in the flash.
 void RejectedDownload(CConnManager& link, const std::filesystem::path& results, const char* what) {
@@ -446,6 +568,7 @@ int RunWinUsb(const std::filesystem::path& results) {
         path = WinUsbByHand(api);
     }
     if (!path.empty()) WinUsbPendingRead(path);
+    if (!path.empty()) WinUsbAbandonedRead(path);
     CConnManagerVista link(std::make_unique<WinUsbSystemApi>(), [](std::uint32_t) {});
     Check(link.Open(), "CConnManagerVista opens the simulated boot loader");
     if (link.IsOpen()) Download(link, results, "WinUSB");
@@ -511,6 +634,8 @@ int main(int argc, char** argv) {
         } else if (mode == "winusb-rejected") {
             CConnManagerVista link(std::make_unique<WinUsbSystemApi>(), [](std::uint32_t) {});
             RejectedDownload(link, results, "WinUSB");
+        } else if (mode == "winusb-silent") {
+            SilentWinUsbDownload(results);
         } else if (mode == "serial-silent") {
             SilentDownload(results);
         } else if (mode == "serial-rejected") {

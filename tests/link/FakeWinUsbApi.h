@@ -52,6 +52,7 @@ struct UsbScript {
     std::deque<bool> control;             // ControlTransfer results; true once empty
     std::deque<TransferStep> writes;      // a write with no step completes in full after a wait
     std::deque<TransferStep> reads;       // a read with no step never completes (stuck)
+    bool cancelHolds = false;             // a cancelled transfer does not end within its bound
     std::uint64_t* clock = nullptr;       // advanced by the bound of every stuck wait
     std::uint64_t msPerRead = 0;          // and by this on every read that completes
 };
@@ -136,9 +137,14 @@ public:
         *transferred = pendingCount_[which];
         return pendingOk_[which];
     }
-    void CancelTransfer(OsHandle, Overlapped) override {
-        Log("cancel");
+    bool CancelTransfer(OsHandle, Overlapped, std::uint32_t boundMs) override {
+        Log("cancel", boundMs);
+        if (s_->cancelHolds) {
+            if (s_->clock != nullptr) *s_->clock += boundMs;
+            return false;
+        }
         stuck_ = false;
+        return true;
     }
     bool Initialize(OsHandle device, OsHandle* interfaceHandle) override {
         Log("init");

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "link/Blocks.h"
@@ -389,6 +391,75 @@ TEST_F(WinUsbLink, StuckTransfersAreCancelledWithinTheirBound) {
     EXPECT_FALSE(link->Read(20, buffer));   // no read step: the device never answers
     EXPECT_EQ(Ops({"wait", "cancel"}), (std::vector<std::string>{"wait", "cancel"}));
     EXPECT_EQ(calls[1].value, kBulkReadWaitMs);
+    EXPECT_EQ(calls[2].value, kBulkCancelWaitMs);
+    EXPECT_TRUE(link->IsOpen());   // the cancellation ended: the device is still usable
+}
+
+TEST_F(WinUsbLink, ATransferWhoseCancellationNeverEndsGivesTheDeviceUp) {
+    BulkTransferBounds bounds;
+    bounds.writeWaitMs = 100;
+    bounds.readWaitMs = 200;
+    bounds.cancelWaitMs = 300;
+    auto fake = std::make_unique<FakeWinUsbApi>(&script, &calls);
+    api = fake.get();
+    link = std::make_unique<CConnManagerVista>(std::move(fake), time.Pause(), time.Clock(), bounds);
+    OpenWorkedExample();
+    script.cancelHolds = true;
+
+    struct Row {
+        const char* what;
+        std::function<bool()> run;
+        std::uint32_t bound;
+    } rows[] = {
+        {"a bulk write", [&] { script.writes = {{Completion::Stuck, {}, ~0u}}; return link->BulkWrite(request.data(), 72); },
+         bounds.writeWaitMs},
+        {"a bulk read", [&] { std::uint8_t b[20]; return link->Read(20, b); }, bounds.readWaitMs},
+        {"the status read of SendSection", [&] { return Send(); }, bounds.readWaitMs},
+    };
+    int leftOpen = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(link->Open());
+        calls.clear();
+        const std::uint64_t started = time.now;
+        EXPECT_FALSE(row.run());
+        // The transfer waited its bound, then its cancellation waited its own, and that was the last wait.
+        const auto waits = Ops({"wait", "cancel", "result"});
+        ASSERT_GE(waits.size(), 2u);
+        EXPECT_EQ(std::vector<std::string>(waits.end() - 2, waits.end()), (std::vector<std::string>{"wait", "cancel"}));
+        EXPECT_EQ(std::count(waits.begin(), waits.end(), "cancel"), 1);
+        EXPECT_EQ(time.now - started, row.bound + bounds.cancelWaitMs);
+        for (auto c = calls.rbegin(); c != calls.rend(); ++c) {
+            if (c->op == "cancel") {
+                EXPECT_EQ(c->value, bounds.cancelWaitMs);
+            }
+            if (c->op != "wait") continue;
+            EXPECT_EQ(c->value, row.bound);
+            break;
+        }
+        // The device is given up; the block's event stays open for the system to signal.
+        ++leftOpen;
+        EXPECT_FALSE(link->IsOpen());
+        EXPECT_EQ(api->Held("device") + api->Held("interface"), 0);
+        EXPECT_EQ(api->Held("event"), leftOpen);
+        EXPECT_EQ(Ops({"free", "close"}), (std::vector<std::string>{"free", "close device", "close event"}));
+
+        // Nothing more reaches the device, and nothing waits on it.
+        calls.clear();
+        EXPECT_FALSE(Prepare());
+        EXPECT_FALSE(Send());
+        std::uint8_t b[20];
+        EXPECT_FALSE(link->Read(20, b));
+        EXPECT_FALSE(link->BulkWrite(request.data(), 72));
+        link->EndTransfer();
+        EXPECT_TRUE(calls.empty());
+    }
+    // A later Open starts afresh.
+    script.cancelHolds = false;
+    ASSERT_TRUE(link->Open());
+    EXPECT_EQ(api->Held("event"), leftOpen + 2);
+    script.reads = {In(Record(kResultKind, 0))};
+    EXPECT_TRUE(Send());
 }
 
 }  // namespace
