@@ -1,6 +1,7 @@
 #include "image/DownloadDriver.h"
 
 #include <array>
+#include <filesystem>
 #include <system_error>
 
 #include "image/ExtendedRomUnpacker.h"
@@ -27,17 +28,16 @@ void Close(DownloadState& state, CConnManager& link, CFirmwareImage& image) {
 
 }  // namespace
 
-bool RunDownload(DownloadState& state, CConnManager& link, CFirmwareImage& image, const PauseFn& pause,
-                 const std::filesystem::path& workFolder) {
-    const std::filesystem::path extRomPath = workFolder / kExtRomFileName;
-    state.HeaderBuilder() = std::make_unique<SectionHeaderBuilder>(image, extRomPath);
+bool RunDownload(DownloadState& state, CConnManager& link, CFirmwareImage& image, const PauseFn& pause) {
+    const std::filesystem::path extRomPath = image.ExtRomPath();
+    state.HeaderBuilder() = std::make_unique<SectionHeaderBuilder>(image);
     std::array<std::uint8_t, kRequestBlockSize> request{};
 
     if (!image.IsOpen()) return false;
 
     for (const int code : TransferOrder(image)) {
         if (code == kExtendedRomCode) {
-            if (!UnpackExtendedRom(image, extRomPath)) return false;
+            if (!UnpackExtendedRom(image)) return false;
             if (pause) pause(kExtRomSettleMs);
         }
 

@@ -3,8 +3,6 @@
 // loader through the link, keeps the completed fraction, ends the transfer and raises
 // the finished flag. Shows nothing; the caller turns the result into events.
 
-#include <filesystem>
-
 #include "image/DownloadState.h"
 #include "image/FirmwareImage.h"
 #include "link/ConnManager.h"
@@ -12,11 +10,9 @@
 
 namespace flashwise {
 
-// True when every unit was written and the end of the transfer was sent.
-// `workFolder` is where ExtRom.tmp is unpacked (the current folder by default; the
-// links read ExtRom.tmp from the current folder, so the program keeps the default);
-// `pause` carries the one-second wait before the extended-ROM unit.
-bool RunDownload(DownloadState& state, CConnManager& link, CFirmwareImage& image, const PauseFn& pause,
-                 const std::filesystem::path& workFolder = {});
+// True when every unit was written and the end of the transfer was sent. The extended-ROM
+// entry is unpacked to, sent from and deleted at the image object's ExtRom.tmp; `pause`
+// carries the one-second wait before that unit.
+bool RunDownload(DownloadState& state, CConnManager& link, CFirmwareImage& image, const PauseFn& pause);
 
 }  // namespace flashwise

@@ -237,10 +237,9 @@ bool GunzipBuffer(const std::uint8_t* input, std::size_t inputLength, std::uint8
     return res == kInflateOk;
 }
 
-bool UnpackExtendedRom(CFirmwareImage& image, const std::filesystem::path& extRomPath, std::ostream& out,
-                       std::ostream& err) {
+bool UnpackExtendedRom(CFirmwareImage& image, std::ostream& out, std::ostream& err) {
     RandomAccessFile& file = image.ExtRomFile();
-    if (!file.Open(extRomPath, RandomAccessFile::Mode::CreateReadWrite)) return false;
+    if (!file.Open(image.ExtRomPath(), RandomAccessFile::Mode::CreateReadWrite)) return false;
 
     const std::int32_t selection = image.ExtendedRomSelection();
     const std::uint32_t size =

@@ -33,9 +33,8 @@ bool GunzipBuffer(const std::uint8_t* input, std::size_t inputLength, std::uint8
                   std::size_t capacity, std::size_t* stored, std::ostream& out = std::cout,
                   std::ostream& err = std::cerr);
 
-// Unpacks the image's selected entry into `extRomPath` (created or emptied). On a false
-// result the file stays behind, empty, and closed; the next unpacking replaces it.
-bool UnpackExtendedRom(CFirmwareImage& image, const std::filesystem::path& extRomPath = "ExtRom.tmp",
-                       std::ostream& out = std::cout, std::ostream& err = std::cerr);
+// Unpacks the image's selected entry into the image's ExtRom.tmp (created or emptied). On
+// a false result the file stays behind, empty, and closed; the next unpacking replaces it.
+bool UnpackExtendedRom(CFirmwareImage& image, std::ostream& out = std::cout, std::ostream& err = std::cerr);
 
 }  // namespace flashwise

@@ -2,7 +2,9 @@
 
 namespace flashwise {
 
-CFirmwareImage::CFirmwareImage() = default;
+CFirmwareImage::CFirmwareImage() : CFirmwareImage(WorkFolder::Current()) {}
+
+CFirmwareImage::CFirmwareImage(const WorkFolder& folder) : extRomPath_(folder.ExtRomFile()) {}
 
 bool CFirmwareImage::OpenImage(const std::filesystem::path& path) {
     summed_ = SummedRange();

@@ -9,6 +9,7 @@
 
 #include "image/DataSums.h"
 #include "image/RandomAccessFile.h"
+#include "image/WorkFolder.h"
 
 namespace flashwise {
 
@@ -21,7 +22,10 @@ public:
     static constexpr std::size_t kExtendedRomSizesAt = 196;     // in the extension table
     static constexpr std::size_t kExtendedRomSizeCount = (kExtensionTableSize - kExtendedRomSizesAt) / 4;
 
+    // The object unpacks ExtRom.tmp into `folder` and everything that sends unit 55 reads
+    // it from there. Without a folder: the working folder as it is when the object is made.
     CFirmwareImage();
+    explicit CFirmwareImage(const WorkFolder& folder);
 
     // Opens the file read-only and loads the header and the extension table; what a
     // short file does not hold reads as zeros. False when the file cannot be opened.
@@ -52,6 +56,8 @@ public:
     std::uint64_t ExtendedRomOffset() const;
 
     const std::filesystem::path& Path() const { return path_; }
+    // ExtRom.tmp: the one path the unpacker, the section-header builder and both links use.
+    const std::filesystem::path& ExtRomPath() const { return extRomPath_; }
     RandomAccessFile& File() { return file_; }
     // The second file object, used to write and read ExtRom.tmp.
     RandomAccessFile& ExtRomFile() { return extRomFile_; }
@@ -71,6 +77,7 @@ private:
     std::int32_t selection_ = kNoExtendedRom;
     RandomAccessFile extRomFile_;
     std::filesystem::path path_;
+    std::filesystem::path extRomPath_;
 
     struct SummedRange {
         bool valid = false;

@@ -22,8 +22,7 @@ std::uint32_t SizeWordsOf(const CFirmwareImage& image, std::uint32_t length, int
 
 }  // namespace
 
-SectionHeaderBuilder::SectionHeaderBuilder(CFirmwareImage& image, std::filesystem::path extRomPath)
-    : image_(image), extRomPath_(std::move(extRomPath)), chunk_(kChunkSize) {}
+SectionHeaderBuilder::SectionHeaderBuilder(CFirmwareImage& image) : image_(image), chunk_(kChunkSize) {}
 
 int SectionHeaderBuilder::BuildSectionHeader(std::uint8_t* header, int code) {
     if (code < kFirstSectionCode || code > kLastSectionCode) return kUnknownCode;
@@ -61,7 +60,7 @@ int SectionHeaderBuilder::BuildSectionHeader(std::uint8_t* header, int code) {
             StoreLe32(header + 0x4C, 1);
             break;
         case 55:
-            if (!extRomFile_.Open(extRomPath_, RandomAccessFile::Mode::ReadWrite)) return kExtRomUnavailable;
+            if (!extRomFile_.Open(image_.ExtRomPath(), RandomAccessFile::Mode::ReadWrite)) return kExtRomUnavailable;
             range.length = static_cast<std::uint32_t>(extRomFile_.Length());
             StoreLe32(header + 0x30, range.length);
             break;

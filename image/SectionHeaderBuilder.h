@@ -23,9 +23,8 @@ public:
     // reads of the file, and the chunk still fits the processor's cache.
     static constexpr std::size_t kChunkSize = 128 * 1024;
 
-    // extRomPath: where unit 55's unpacked entry lives (ExtRom.tmp in the working folder).
-    explicit SectionHeaderBuilder(CFirmwareImage& image,
-                                  std::filesystem::path extRomPath = "ExtRom.tmp");
+    // Unit 55 is read from the image object's ExtRom.tmp.
+    explicit SectionHeaderBuilder(CFirmwareImage& image);
 
     // Fills the 256-byte header for `code` (the caller zero-fills it first).
     int BuildSectionHeader(std::uint8_t* header, int code);
@@ -37,7 +36,6 @@ public:
 
 private:
     CFirmwareImage& image_;
-    std::filesystem::path extRomPath_;
     RandomAccessFile extRomFile_;
     std::vector<std::uint8_t> chunk_;
 };

@@ -12,8 +12,6 @@ constexpr int kLastSectionCode = 57;
 constexpr int kExtendedRomCode = 55;
 // Section 54 longer than this goes out as units 56 and 57.
 constexpr std::uint32_t kSplitOffset = 0x3B00000u;
-// The name of the unpacked extended-ROM entry in the working folder.
-constexpr const char* kExtRomFileName = "ExtRom.tmp";
 
 struct UnitRange {
     std::uint64_t offset = 0;   // in the image file (0 for unit 55: ExtRom.tmp from its start)
@@ -22,7 +20,7 @@ struct UnitRange {
 };
 
 // The data range of `code` in the open image. For unit 55 only fromExtRomFile is set:
-// its length is that of ExtRom.tmp, which the caller measures. False for a code
+// its length is that of the image's ExtRom.tmp, which the caller measures. False for a code
 // outside 50 to 57.
 bool UnitDataRange(const CFirmwareImage& image, int code, UnitRange* range);
 

@@ -9,6 +9,9 @@
 
 namespace flashwise {
 
+// The unpacked extended-ROM entry, sent as unit 55.
+constexpr const char* kExtRomFileName = "ExtRom.tmp";
+
 class WorkFolder {
 public:
     // `folder` is made absolute against the current folder at the time of the call.
@@ -20,6 +23,9 @@ public:
     // Full path of the file `name` in the folder. `name` is a bare file name.
     std::filesystem::path File(std::string_view name) const;
     std::filesystem::path File(std::u16string_view name) const;
+
+    // Where the extended-ROM entry is unpacked and unit 55 is read from.
+    std::filesystem::path ExtRomFile() const { return File(kExtRomFileName); }
 
     const std::filesystem::path& Path() const { return folder_; }
 

@@ -60,7 +60,7 @@ RequestFill FillRequestBlock(CFirmwareImage& image, int code, std::uint8_t flag,
 RequestFill BuildRequestBlock(CFirmwareImage& image, int code, std::uint8_t flag, std::uint8_t* request) {
     std::memset(request, 0, kRequestBlockSize);
     std::uint8_t header[kSectionHeaderSize] = {};
-    SectionHeaderBuilder builder(image, kExtRomFileName);
+    SectionHeaderBuilder builder(image);
     if (builder.BuildSectionHeader(header, code) != SectionHeaderBuilder::kBuilt) return RequestFill::Failed;
     return FillRequestBlock(image, code, flag, header, request);
 }

@@ -12,7 +12,7 @@ UnitMeasure MeasureUnit(CFirmwareImage& image, int code, UnitRange* range) {
     if (!UnitDataRange(image, code, &r)) return UnitMeasure::Failed;
     if (r.fromExtRomFile) {
         RandomAccessFile extRom;
-        if (!extRom.Open(kExtRomFileName, RandomAccessFile::Mode::ReadWrite)) return UnitMeasure::Failed;
+        if (!extRom.Open(image.ExtRomPath(), RandomAccessFile::Mode::ReadWrite)) return UnitMeasure::Failed;
         const std::uint64_t length = extRom.Length();
         extRom.Close();
         // The length field and the boot loader count in 32 bits; a longer file cannot be announced.
@@ -27,7 +27,7 @@ UnitMeasure MeasureUnit(CFirmwareImage& image, int code, UnitRange* range) {
 bool UnitReader::Open() {
     owed_ = range_.length;
     if (range_.fromExtRomFile) {
-        if (!extRom_.Open(kExtRomFileName, RandomAccessFile::Mode::ReadWrite)) return false;
+        if (!extRom_.Open(image_.ExtRomPath(), RandomAccessFile::Mode::ReadWrite)) return false;
     } else if (!image_.File().IsOpen()) {
         return false;
     }

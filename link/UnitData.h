@@ -17,8 +17,8 @@ constexpr std::size_t kTransferChunk = 8192;
 // The program's one transfer buffer. Only one link runs a download at a time.
 std::uint8_t* TransferBuffer();
 
-// The unit's data range with its length measured. For unit 55 the length is that of
-// ExtRom.tmp in the working folder, which must open for reading and writing.
+// The unit's data range with its length measured. For unit 55 the length is that of the
+// image object's ExtRom.tmp, which must open for reading and writing.
 enum class UnitMeasure { Failed, Empty, Present };
 UnitMeasure MeasureUnit(CFirmwareImage& image, int code, UnitRange* range);
 

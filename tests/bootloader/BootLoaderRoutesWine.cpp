@@ -103,7 +103,7 @@ void Download(CConnManager& link, const std::filesystem::path& results, const ch
     const auto path = folder.Path() / "Tarn_G4.abi";
     const auto sizes = TestImageSizes();
     e2e::WriteImage(path, sizes);
-    CFirmwareImage image;
+    CFirmwareImage image{WorkFolder(folder.Path())};
     if (!image.OpenImage(path)) {
         Check(false, "the test image opens");
         return;
@@ -111,7 +111,7 @@ void Download(CConnManager& link, const std::filesystem::path& results, const ch
     DownloadState state;
     state.BeginPass(std::filesystem::file_size(path));
     const DWORD started = GetTickCount();
-    const bool ok = RunDownload(state, link, image, [](std::uint32_t) {}, folder.Path());
+    const bool ok = RunDownload(state, link, image, [](std::uint32_t) {});
     const DWORD took = GetTickCount() - started;
     Check(ok, std::string(what) + ": RunDownload reports every unit written");
     Check(state.IsFinished(), std::string(what) + ": the download is marked finished");
@@ -390,7 +390,7 @@ void SilentWinUsbDownload(const std::filesystem::path& results) {
     const auto path = folder.Path() / "Tarn_G4.abi";
     const auto sizes = TestImageSizes();
     e2e::WriteImage(path, sizes);
-    CFirmwareImage image;
+    CFirmwareImage image{WorkFolder(folder.Path())};
     if (!link.Open() || !image.OpenImage(path)) {
         Check(false, "silent: the link and the image open");
         return;
@@ -398,7 +398,7 @@ void SilentWinUsbDownload(const std::filesystem::path& results) {
     DownloadState state;
     state.BeginPass(std::filesystem::file_size(path));
     const DWORD started = GetTickCount();
-    const bool ok = RunDownload(state, link, image, [](std::uint32_t) {}, folder.Path());
+    const bool ok = RunDownload(state, link, image, [](std::uint32_t) {});
     const DWORD took = GetTickCount() - started;
     Check(!ok, "silent: RunDownload reports the unanswered unit as a failure");
     const DWORD bound = bounds.readWaitMs + bounds.cancelWaitMs;
@@ -421,14 +421,14 @@ void RejectedDownload(CConnManager& link, const std::filesystem::path& results, 
     const auto path = folder.Path() / "Tarn_G4.abi";
     const auto sizes = TestImageSizes();
     e2e::WriteImage(path, sizes);
-    CFirmwareImage image;
+    CFirmwareImage image{WorkFolder(folder.Path())};
     if (!link.Open() || !image.OpenImage(path)) {
         Check(false, std::string(what) + ": the link and the image open");
         return;
     }
     DownloadState state;
     state.BeginPass(std::filesystem::file_size(path));
-    Check(!RunDownload(state, link, image, [](std::uint32_t) {}, folder.Path()),
+    Check(!RunDownload(state, link, image, [](std::uint32_t) {}),
           std::string(what) + ": RunDownload reports the refused unit as a failure");
     const auto units = e2e::ExpectedUnits(sizes);
     const std::string first = "unit-" + std::to_string(units[0].first) + ".bin";
@@ -530,7 +530,7 @@ void SilentDownload(const std::filesystem::path& results) {
     const auto path = folder.Path() / "Tarn_G4.abi";
     const auto sizes = TestImageSizes();
     e2e::WriteImage(path, sizes);
-    CFirmwareImage image;
+    CFirmwareImage image{WorkFolder(folder.Path())};
     if (!link.Open() || !image.OpenImage(path)) {
         Check(false, "silent: the link and the image open");
         return;
@@ -538,7 +538,7 @@ void SilentDownload(const std::filesystem::path& results) {
     DownloadState state;
     state.BeginPass(std::filesystem::file_size(path));
     const DWORD started = GetTickCount();
-    const bool ok = RunDownload(state, link, image, [](std::uint32_t) {}, folder.Path());
+    const bool ok = RunDownload(state, link, image, [](std::uint32_t) {});
     const DWORD took = GetTickCount() - started;
     Check(!ok, "silent: RunDownload reports the unsignalled unit as a failure");
     Check(!failedWaits.empty() && failedWaits.front() >= kBoundMs - 50 && failedWaits.front() < kBoundMs + 5000,

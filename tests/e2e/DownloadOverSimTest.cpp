@@ -73,8 +73,7 @@ protected:
             return false;
         }
         state_.BeginPass(std::filesystem::file_size(path));
-        const bool ok = RunDownload(state_, *rig_->link, image_, [this](std::uint32_t ms) { rig_->pausedMs += ms; },
-                                    folder_.Path());
+        const bool ok = RunDownload(state_, *rig_->link, image_, [this](std::uint32_t ms) { rig_->pausedMs += ms; });
         EXPECT_LT(rig_->pausedMs, kPauseBudgetMs);
         return ok;
     }
@@ -99,7 +98,7 @@ protected:
 
     ScratchFolder folder_;
     std::unique_ptr<SimRig> rig_;
-    CFirmwareImage image_;
+    CFirmwareImage image_{WorkFolder(folder_.Path())};
     DownloadState state_;
 };
 

@@ -29,7 +29,7 @@ protected:
         return RunDownload(state_, link_, image_, [this](std::uint32_t ms) {
             pauses_.push_back(ms);
             link_.calls.push_back(RecordingLink::Call{"pause"});
-        }, dir_.Path());
+        });
     }
     // Header with every section present: each 8 bytes except as given.
     void MakeAllSections(std::uint32_t each = 8) {
@@ -41,7 +41,7 @@ protected:
     }
 
     ScratchFolder dir_;
-    CFirmwareImage image_;
+    CFirmwareImage image_{WorkFolder(dir_.Path())};
     DownloadState state_;
     RecordingLink link_;
     std::vector<std::uint32_t> pauses_;

@@ -191,19 +191,19 @@ TEST(UnpackExtendedRom, WritesTheEntryToExtRomTmp) {
     bytes.insert(bytes.end(), entry.begin(), entry.end());
     test::WriteFile(dir / "x.abi", bytes);
 
-    CFirmwareImage image;
+    CFirmwareImage image{WorkFolder(dir.Path())};
     ASSERT_TRUE(image.OpenImage(dir / "x.abi"));
     std::ostringstream out, err;
     // No selection: nothing to unpack, the created file is left empty and closed.
     test::WriteFile(dir / "ExtRom.tmp", {1, 2, 3});
-    EXPECT_FALSE(UnpackExtendedRom(image, dir / "ExtRom.tmp", out, err));
+    EXPECT_FALSE(UnpackExtendedRom(image, out, err));
     EXPECT_EQ(std::filesystem::file_size(dir / "ExtRom.tmp"), 0u);
     EXPECT_FALSE(image.ExtRomFile().IsOpen());
     EXPECT_EQ(out.str(), "");
 
     image.SelectExtendedRom(1);
     EXPECT_EQ(image.ExtendedRomOffset(), 256u + 2048u);
-    EXPECT_TRUE(UnpackExtendedRom(image, dir / "ExtRom.tmp", out, err));
+    EXPECT_TRUE(UnpackExtendedRom(image, out, err));
     EXPECT_EQ(out.str(), "Gzip decompress\n");
     EXPECT_EQ(test::ReadFile(dir / "ExtRom.tmp"), plain);
     EXPECT_FALSE(image.ExtRomFile().IsOpen());
@@ -215,11 +215,15 @@ TEST(UnpackExtendedRom, WritesTheEntryToExtRomTmp) {
     ASSERT_TRUE(image.OpenImage(dir / "x.abi"));
     image.SelectExtendedRom(1);
     std::ostringstream out2;
-    EXPECT_TRUE(UnpackExtendedRom(image, dir / "ExtRom.tmp", out2, err));
+    EXPECT_TRUE(UnpackExtendedRom(image, out2, err));
     EXPECT_EQ(test::ReadFile(dir / "ExtRom.tmp"), plain);
 
     // A folder that does not exist: the file cannot be created.
-    EXPECT_FALSE(UnpackExtendedRom(image, dir / "no" / "ExtRom.tmp", out2, err));
+    CFirmwareImage elsewhere{WorkFolder(dir / "no")};
+    ASSERT_TRUE(elsewhere.OpenImage(dir / "x.abi"));
+    elsewhere.SelectExtendedRom(1);
+    EXPECT_FALSE(UnpackExtendedRom(elsewhere, out2, err));
+    EXPECT_FALSE(std::filesystem::exists(dir / "no"));
 }
 
 }  // namespace

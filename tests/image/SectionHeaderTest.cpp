@@ -33,7 +33,7 @@ TEST(ImageObject, WorkedExampleHeaderAndChecksum) {
     test::MakeWorkedExample(dir / "ex.abi");
     CFirmwareImage image;
     ASSERT_TRUE(image.OpenImage(dir / "ex.abi"));
-    SectionHeaderBuilder builder(image, dir / "ExtRom.tmp");
+    SectionHeaderBuilder builder(image);
     const auto h = Build(builder, 50);
 
     EXPECT_EQ(GetWord(h.data() + 0x00), 0x13151301u);
@@ -199,9 +199,9 @@ TEST(SectionHeader, UnitWordsForEveryCode) {
     PutWord(bytes, 0x34, 0x12345);
     bytes.resize(256 + 40, 0x11);
     test::WriteFile(dir / "i.abi", bytes);
-    CFirmwareImage image;
+    CFirmwareImage image{WorkFolder(dir.Path())};
     ASSERT_TRUE(image.OpenImage(dir / "i.abi"));
-    SectionHeaderBuilder builder(image, dir / "ExtRom.tmp");
+    SectionHeaderBuilder builder(image);
 
     struct Expect { int code; std::size_t at; std::uint32_t value; };
     const Expect own[] = {{51, 0x14, 8}, {51, 0x18, 4}, {52, 0x24, 4}, {53, 0x28, 8},

@@ -137,7 +137,7 @@ TEST(RequestBlock, HeaderPassSumsAreReusedOnlyForTheSameRangeOfTheSameFile) {
         CFirmwareImage first;
         ASSERT_TRUE(first.OpenImage(folder.Dir() / "a.abi"));
         std::vector<std::uint8_t> header(256, 0);
-        SectionHeaderBuilder builder(first, folder.Dir() / "ExtRom.tmp");
+        SectionHeaderBuilder builder(first);
         ASSERT_EQ(builder.BuildSectionHeader(header.data(), code), SectionHeaderBuilder::kBuilt);
         ASSERT_EQ(FillRequestBlock(first, code, kSendFlag, header.data(), afterHeader.data()), RequestFill::Built);
         CFirmwareImage second;
@@ -149,7 +149,7 @@ TEST(RequestBlock, HeaderPassSumsAreReusedOnlyForTheSameRangeOfTheSameFile) {
     // Another file opened in the same image object is summed afresh, as is another range.
     CFirmwareImage image;
     ASSERT_TRUE(image.OpenImage(folder.Dir() / "a.abi"));
-    SectionHeaderBuilder builder(image, folder.Dir() / "ExtRom.tmp");
+    SectionHeaderBuilder builder(image);
     std::vector<std::uint8_t> header(256, 0);
     ASSERT_EQ(builder.BuildSectionHeader(header.data(), 51), SectionHeaderBuilder::kBuilt);
     const std::vector<std::uint8_t> unit51a(data.begin() + 9, data.begin() + 9 + 70001);
@@ -172,7 +172,7 @@ TEST(RequestBlock, RangeCutShortByTheFileIsNeverTakenFromTheHeaderPass) {
     WriteFile("short.abi", ImageFile(sizes, Bytes({1, 2, 3, 4, 5})));
     CFirmwareImage image;
     ASSERT_TRUE(image.OpenImage(folder.Dir() / "short.abi"));
-    SectionHeaderBuilder builder(image, folder.Dir() / "ExtRom.tmp");
+    SectionHeaderBuilder builder(image);
     std::vector<std::uint8_t> header(256, 0);
     ASSERT_EQ(builder.BuildSectionHeader(header.data(), 53), SectionHeaderBuilder::kBuilt);
     std::uint32_t headerWords = 0;

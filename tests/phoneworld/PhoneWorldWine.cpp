@@ -174,14 +174,14 @@ void Download(CConnManager& link, const std::filesystem::path& results) {
     const auto path = folder.Path() / "Tarn_G4.abi";
     const auto sizes = ImageSizes();
     e2e::WriteImage(path, sizes);
-    CFirmwareImage image;
+    CFirmwareImage image{WorkFolder(folder.Path())};
     if (!image.OpenImage(path)) {
         Check(false, "the test image opens");
         return;
     }
     DownloadState state;
     state.BeginPass(std::filesystem::file_size(path));
-    Check(RunDownload(state, link, image, [](std::uint32_t) {}, folder.Path()),
+    Check(RunDownload(state, link, image, [](std::uint32_t) {}),
           "RunDownload reports every unit written");
     Check(state.IsFinished(), "the download is marked finished");
     const auto units = e2e::ExpectedUnits(sizes);
