@@ -230,7 +230,7 @@ ${neutral_bin}${neutral_txt}")
 
   if(TARGET flashwise_app AND NOT R_RESOURCES_ONLY)
     set(exe flashwise_release_${R_NAME})
-    add_executable(${exe} WIN32 ${rc})
+    add_executable(${exe} WIN32 ${CMAKE_SOURCE_DIR}/app/win/Main.cpp ${rc})
     target_link_libraries(${exe} PRIVATE flashwise_app)
     target_include_directories(${exe} PRIVATE ${includes})
     set_target_properties(${exe} PROPERTIES
