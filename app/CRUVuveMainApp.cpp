@@ -3,6 +3,7 @@
 #include "app/PlatformPath.h"
 #include "app/SatelliteName.h"
 #include "app/StartupTexts.h"
+#include "res/ResourceIds.h"
 
 namespace flashwise::app {
 
@@ -10,12 +11,12 @@ StartupEnd CRUVuveMainApp::InitInstance(StartupPlatform& platform) {
     platform.RegisterCommonControls();
     ChooseResourceSource(platform);
 
-    modelIdentity_ = platform.ReadModelText(kTxtModelIdentity);
-    modelDisplayName_ = platform.ReadModelText(kTxtModelDisplayName);
+    modelIdentity_ = platform.ReadModelText(IDTXT_MODEL_IDENTITY);
+    modelDisplayName_ = platform.ReadModelText(IDTXT_MODEL_DISPLAY_NAME);
 
     // The notice comes first on every start, so a desktop that fails a check still
     // shows it before the reason.
-    platform.ShowStartupMessage(kTextNotice, modelDisplayName_);
+    platform.ShowStartupMessage(IDS_START_NOTICE, modelDisplayName_);
 
     StartupEnd end = StartupEnd::WizardRan;
     if (!DesktopHasLibraries(platform, end)) {
@@ -39,14 +40,14 @@ void CRUVuveMainApp::ChooseResourceSource(StartupPlatform& platform) {
 bool CRUVuveMainApp::DesktopHasLibraries(StartupPlatform& platform, StartupEnd& end) {
     if (PlatformPathFromVersion(platform.PackedVersion()) == PlatformPath::Vista &&
         !platform.ProbeSystemLibrary(kWinUsbLibrary)) {
-        platform.ShowStartupMessage(kTextWinUsbMissing, modelDisplayName_);
+        platform.ShowStartupMessage(IDS_NO_WINUSB, modelDisplayName_);
         end = StartupEnd::WinUsbMissing;
         return false;
     }
     // Both paths talk to the phone through the Remote API; the text names the older
     // synchronisation software on both.
     if (!platform.ProbeSystemLibrary(kRapiLibrary)) {
-        platform.ShowStartupMessage(kTextRapiMissing, modelDisplayName_);
+        platform.ShowStartupMessage(IDS_NO_RAPI, modelDisplayName_);
         end = StartupEnd::RapiMissing;
         return false;
     }

@@ -1,19 +1,10 @@
 #pragma once
-// Ids and names start-up relies on.
+// Names start-up relies on. Its resource ids are those of res/ResourceIds.h.
 
 #include <cstdint>
 #include <string_view>
 
 namespace flashwise::app {
-
-// String-table texts.
-constexpr unsigned kTextRapiMissing = 24;
-constexpr unsigned kTextWinUsbMissing = 39;
-constexpr unsigned kTextNotice = 40;
-
-// Release texts.
-constexpr unsigned kTxtModelIdentity = 160;
-constexpr unsigned kTxtModelDisplayName = 161;
 
 // The only language with a translation of its own, and the abbreviation that names it.
 constexpr std::uint16_t kSatelliteUiLanguage = 0x0404;

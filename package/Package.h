@@ -9,24 +9,12 @@
 #include <string>
 
 #include "package/ReleaseText.h"
+#include "res/ResourceIds.h"
 
 namespace flashwise::package {
 
-// Release-text ids ("TXT").
-constexpr unsigned kTxtNewRomVersion = 156;
-constexpr unsigned kTxtNewRadioVersion = 157;
-constexpr unsigned kTxtLibraryName = 158;
-constexpr unsigned kTxtLanguageCode = 159;
-constexpr unsigned kTxtModelIdentity = 160;
-constexpr unsigned kTxtModelDisplayName = 161;
-
-// Payload ids ("BIN").
-constexpr unsigned kBinSysReboot = 103;
-constexpr unsigned kBinDeviceMode = 146;
-constexpr unsigned kBinDeviceSpy = 149;
-constexpr unsigned kBinDesktopHelper = 150;
-constexpr unsigned kBinFirmwareImage = 152;
-constexpr unsigned kBinBootLoaderImage = 153;
+// The ids of the entries read here are those of res/ResourceIds.h (IDTXT_*, IDBIN_*),
+// the header the resource scripts use too.
 
 struct Binary {
     const void* data = nullptr;

@@ -3,6 +3,22 @@
 #ifndef FLASHWISE_RESOURCE_IDS_H
 #define FLASHWISE_RESOURCE_IDS_H
 
+/* Release texts ("TXT"), base layer and language-neutral layer */
+#define IDTXT_NEW_ROM_VERSION 156
+#define IDTXT_NEW_RADIO_VERSION 157
+#define IDTXT_LIBRARY_NAME 158
+#define IDTXT_LANGUAGE_CODE 159
+#define IDTXT_MODEL_IDENTITY 160
+#define IDTXT_MODEL_DISPLAY_NAME 161
+
+/* Payloads ("BIN"): the helper programs, the firmware image, the boot-loader image */
+#define IDBIN_SYSREBOOT 103
+#define IDBIN_DEVICEMODE 146
+#define IDBIN_DEVICESPY 149
+#define IDBIN_WCESTEST 150
+#define IDBIN_FIRMWARE_IMAGE 152
+#define IDBIN_BOOT_LOADER_IMAGE 153
+
 /* Dialog layouts */
 #define IDD_WELCOME 102
 #define IDD_UPDATE 129

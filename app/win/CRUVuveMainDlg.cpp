@@ -10,35 +10,32 @@
 namespace flashwise::app {
 namespace {
 
-constexpr unsigned kIcon = 128;
-
-constexpr unsigned kTextTitle = 102;
-constexpr unsigned kTextNext = 1004;
-constexpr unsigned kTextCancel = 137;
-constexpr unsigned kTextHeading = 3;
-
 struct Label {
     int control;
     unsigned text;
 };
-constexpr Label kLabels[] = {{1018, 26}, {1019, 27}, {1020, 28}, {1022, 29}, {1023, 30}};
+constexpr Label kLabels[] = {{IDC_WELCOME_TEXT, IDS_WELCOME_TEXT},
+                             {IDC_WELCOME_CHECKLIST, IDS_WELCOME_CHECKLIST},
+                             {IDC_WELCOME_SPACER1, IDS_WELCOME_SPACER1},
+                             {IDC_WELCOME_CONTINUE, IDS_CLICK_NEXT},
+                             {IDC_WELCOME_SPACER2, IDS_WELCOME_SPACER2}};
 
 HICON LoadPageIcon(int metricX, int metricY) {
-    HMODULE module = ResourceModuleFor(RT_GROUP_ICON, MAKEINTRESOURCEW(kIcon));
+    HMODULE module = ResourceModuleFor(RT_GROUP_ICON, MAKEINTRESOURCEW(IDI_FLASHWISE));
     if (module == nullptr) {
         return nullptr;
     }
-    return static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(kIcon), IMAGE_ICON, GetSystemMetrics(metricX),
+    return static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(IDI_FLASHWISE), IMAGE_ICON, GetSystemMetrics(metricX),
                                          GetSystemMetrics(metricY), LR_DEFAULTCOLOR));
 }
 
 }  // namespace
 
 CRUVuveMainDlg::CRUVuveMainDlg()
-    : Dialog(kLayout),
+    : Dialog(IDD_WELCOME),
       bigIcon_(LoadPageIcon(SM_CXICON, SM_CYICON)),
       smallIcon_(LoadPageIcon(SM_CXSMICON, SM_CYSMICON)) {
-    OnCommand(kCancelButton, [this] { OnCancel(); });
+    OnCommand(IDCANCEL, [this] { OnCancel(); });
 }
 
 CRUVuveMainDlg::~CRUVuveMainDlg() {
@@ -58,10 +55,10 @@ void CRUVuveMainDlg::OnOpen() {
 }
 
 void CRUVuveMainDlg::ShowTexts() {
-    SetTitle(FilledPackageText(kTextTitle));
-    SetItemText(kNextButton, PackageText(kTextNext));
-    SetItemText(kCancelButton, PackageText(kTextCancel));
-    SetItemText(kHeading, FilledPackageText(kTextHeading));
+    SetTitle(FilledPackageText(IDS_WELCOME_TITLE));
+    SetItemText(IDC_NEXT, PackageText(IDS_NEXT));
+    SetItemText(IDCANCEL, PackageText(IDS_CANCEL));
+    SetItemText(IDC_WELCOME_HEADING, FilledPackageText(IDS_WELCOME_HEADING));
     // One text serves all labels: a label whose text is missing shows the one before.
     std::wstring text;
     for (const Label& label : kLabels) {

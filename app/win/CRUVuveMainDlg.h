@@ -5,17 +5,12 @@
 #include <windows.h>
 
 #include "app/win/Dialog.h"
+#include "res/ResourceIds.h"
 
 namespace flashwise::app {
 
 class CRUVuveMainDlg : public Dialog {
 public:
-    static constexpr unsigned kLayout = 102;
-    static constexpr int kNextButton = 1004;
-    static constexpr int kCancelButton = IDCANCEL;
-    static constexpr int kHeading = 1002;
-    static constexpr int kStatusLine = 1021;
-
     CRUVuveMainDlg();
     ~CRUVuveMainDlg() override;
 

@@ -21,7 +21,7 @@ int ShowPackageMessage(HWND owner, unsigned textId, UINT buttons) {
 
 int ShowPackageMessage(HWND owner, unsigned textId, UINT buttons, const std::wstring& displayName) {
     const std::wstring text = PackageText(textId);
-    const std::wstring caption = package::FillTemplate(PackageText(kTextMessageCaption), displayName);
+    const std::wstring caption = package::FillTemplate(PackageText(IDS_MESSAGE_CAPTION), displayName);
     return MessageBoxW(owner, text.c_str(), caption.c_str(), buttons);
 }
 

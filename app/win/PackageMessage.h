@@ -1,14 +1,14 @@
 #pragma once
-// Every message box of the program: a string-table text, caption text 22 with the
-// model display name filled in.
+// Every message box of the program: a string-table text, caption IDS_MESSAGE_CAPTION
+// with the model display name filled in.
 
 #include <windows.h>
 
 #include <string>
 
-namespace flashwise::app {
+#include "res/ResourceIds.h"
 
-constexpr unsigned kTextMessageCaption = 22;
+namespace flashwise::app {
 
 // Text `id` of the active source (empty when missing); the template token of the
 // text itself is left alone: only the caption is filled.

@@ -149,13 +149,13 @@ TEST_F(DemoRelease, BasePlaceholdersAndNeutralImage) {
     EXPECT_EQ(ResourceBytes(g_module, L"BIN", MAKEINTRESOURCEW(153), kBase), fake);
 
     pkg::Binary image;
-    ASSERT_TRUE(pkg::ReadBinary(pkg::kBinFirmwareImage, image));
+    ASSERT_TRUE(pkg::ReadBinary(IDBIN_FIRMWARE_IMAGE, image));
     ASSERT_EQ(image.size, 5042300u);
     const auto* bytes = static_cast<const std::uint8_t*>(image.data);
     EXPECT_EQ(std::memcmp(bytes, "\x01\x13\x15\x13" "3GIMAGE ", 12), 0);
 
     pkg::Binary boot;
-    ASSERT_TRUE(pkg::ReadBinary(pkg::kBinBootLoaderImage, boot));
+    ASSERT_TRUE(pkg::ReadBinary(IDBIN_BOOT_LOADER_IMAGE, boot));
     ASSERT_EQ(boot.size, 4u);
     EXPECT_EQ(std::memcmp(boot.data, "fake", 4), 0);
 
@@ -166,10 +166,10 @@ TEST_F(DemoRelease, BasePlaceholdersAndNeutralImage) {
 TEST_F(DemoRelease, HelperEntriesAreTheBuiltHelperPrograms) {
     // The demo packs this tree's own helper programs (the phone-side ones built for
     // the simulated phone): each entry is the built program, byte for byte.
-    const std::map<unsigned, std::string> helpers = {{pkg::kBinSysReboot, "SysReboot.exe"},
-                                                     {pkg::kBinDeviceMode, "DeviceMode.exe"},
-                                                     {pkg::kBinDeviceSpy, "DeviceSpy.exe"},
-                                                     {pkg::kBinDesktopHelper, "wcestest.exe"}};
+    const std::map<unsigned, std::string> helpers = {{IDBIN_SYSREBOOT, "SysReboot.exe"},
+                                                     {IDBIN_DEVICEMODE, "DeviceMode.exe"},
+                                                     {IDBIN_DEVICESPY, "DeviceSpy.exe"},
+                                                     {IDBIN_WCESTEST, "wcestest.exe"}};
     for (const auto& [id, name] : helpers) {
         pkg::Binary helper;
         ASSERT_TRUE(pkg::ReadBinary(id, helper)) << id;
@@ -184,12 +184,12 @@ TEST_F(DemoRelease, HelperEntriesAreTheBuiltHelperPrograms) {
 
 TEST_F(DemoRelease, ReleaseTextsByTheLayerRule) {
     using R = pkg::ReleaseTextRule;
-    EXPECT_EQ(pkg::ReadReleaseText(pkg::kTxtNewRomVersion, R::NewVersion), L"V2.10.5 FRA");
-    EXPECT_EQ(pkg::ReadReleaseText(pkg::kTxtNewRadioVersion, R::NewVersion), L"V1.47.25.11_2026-11-20");
-    EXPECT_EQ(pkg::ReadReleaseText(pkg::kTxtLibraryName, R::ModelName), L"Flashwise.dll");
-    EXPECT_EQ(pkg::ReadReleaseText(pkg::kTxtLanguageCode, R::LanguageCode), L"FRA");
-    EXPECT_EQ(pkg::ReadReleaseText(pkg::kTxtModelIdentity, R::ModelName), L"Krov Q512");
-    EXPECT_EQ(pkg::ReadReleaseText(pkg::kTxtModelDisplayName, R::ModelName), L"Krov Q512");
+    EXPECT_EQ(pkg::ReadReleaseText(IDTXT_NEW_ROM_VERSION, R::NewVersion), L"V2.10.5 FRA");
+    EXPECT_EQ(pkg::ReadReleaseText(IDTXT_NEW_RADIO_VERSION, R::NewVersion), L"V1.47.25.11_2026-11-20");
+    EXPECT_EQ(pkg::ReadReleaseText(IDTXT_LIBRARY_NAME, R::ModelName), L"Flashwise.dll");
+    EXPECT_EQ(pkg::ReadReleaseText(IDTXT_LANGUAGE_CODE, R::LanguageCode), L"FRA");
+    EXPECT_EQ(pkg::ReadReleaseText(IDTXT_MODEL_IDENTITY, R::ModelName), L"Krov Q512");
+    EXPECT_EQ(pkg::ReadReleaseText(IDTXT_MODEL_DISPLAY_NAME, R::ModelName), L"Krov Q512");
     EXPECT_EQ(ResourceBytes(g_module, L"TXT", MAKEINTRESOURCEW(159), kBase), Bytes("CHT"));
 
     const auto rom = ResourceBytes(g_module, L"TXT", MAKEINTRESOURCEW(156), kNeutral);
