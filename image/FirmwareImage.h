@@ -34,13 +34,15 @@ public:
     bool IsOpen() const { return file_.IsOpen(); }
 
     // Header size words; kNoFile when no file is open.
-    std::uint32_t L50() const { return SizeWord(0x30); }
-    std::uint32_t L51a() const { return SizeWord(0x14); }
-    std::uint32_t L51b() const { return SizeWord(0x18); }
-    std::uint32_t L52() const { return SizeWord(0x24); }
-    std::uint32_t L53() const { return SizeWord(0x28); }
-    std::uint32_t L54a() const { return SizeWord(0x1C); }
-    std::uint32_t L54b() const { return SizeWord(0x2C); }
+    std::uint32_t L50() const { return SectionSizeWord(0x30); }
+    std::uint32_t L51a() const { return SectionSizeWord(0x14); }
+    std::uint32_t L51b() const { return SectionSizeWord(0x18); }
+    std::uint32_t L52() const { return SectionSizeWord(0x24); }
+    std::uint32_t L53() const { return SectionSizeWord(0x28); }
+    std::uint32_t L54a() const { return SectionSizeWord(0x1C); }
+    std::uint32_t L54b() const { return SectionSizeWord(0x2C); }
+    // The size word at header offset `offset`; kNoFile when no file is open.
+    std::uint32_t SectionSizeWord(std::size_t offset) const { return IsOpen() ? HeaderWord(offset) : kNoFile; }
 
     // Any little-endian word of the header copy, whether or not a file is open.
     std::uint32_t HeaderWord(std::size_t offset) const;
@@ -69,8 +71,6 @@ public:
     bool RecallSums(std::uint64_t offset, std::uint32_t length, DataSums* sums) const;
 
 private:
-    std::uint32_t SizeWord(std::size_t offset) const { return IsOpen() ? HeaderWord(offset) : kNoFile; }
-
     std::array<std::uint8_t, kHeaderSize> header_{};
     std::array<std::uint8_t, kExtensionTableSize> table_{};
     RandomAccessFile file_;

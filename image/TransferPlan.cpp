@@ -8,7 +8,7 @@ std::vector<int> TransferOrder(const CFirmwareImage& image) {
     std::vector<int> order;
     if (!image.IsOpen()) return order;
     if (image.L51a() != 0 || image.L51b() != 0) order.push_back(51);
-    const std::uint32_t s54 = image.L54a() + image.L54b();
+    const std::uint32_t s54 = SectionLength(image, 54);
     if (s54 > kSplitOffset) {
         order.push_back(56);
         order.push_back(57);
@@ -20,18 +20,6 @@ std::vector<int> TransferOrder(const CFirmwareImage& image) {
     if (image.L50() != 0) order.push_back(50);
     if (image.L53() != 0) order.push_back(53);
     return order;
-}
-
-std::uint32_t UnitProgressBytes(const CFirmwareImage& image, int code) {
-    switch (code) {
-        case 50: return image.L50();
-        case 51: return image.L51a() + image.L51b();
-        case 52: return image.L52();
-        case 53: return image.L53();
-        case 54:
-        case 57: return image.L54a() + image.L54b();
-        default: return 0;
-    }
 }
 
 }  // namespace flashwise

@@ -13,9 +13,4 @@ namespace flashwise {
 // Codes to send for the open image, in send order; empty when no file is open.
 std::vector<int> TransferOrder(const CFirmwareImage& image);
 
-// What a written unit adds to the completed byte count: its length from the image
-// header in 32 bits; nothing for 56, the whole of section 54 for 57. Unit 55 has no
-// header word of its own and is counted by the caller from ExtRom.tmp.
-std::uint32_t UnitProgressBytes(const CFirmwareImage& image, int code);
-
 }  // namespace flashwise

@@ -2,31 +2,98 @@
 
 namespace flashwise {
 
+namespace {
+
+constexpr std::size_t kHeaderBytes = 256;
+
+constexpr UnitShape kUnitShapes[] = {
+    {50, 50, {0x30, 0}, UnitPart::Whole},
+    {51, 51, {0x14, 0x18}, UnitPart::Whole},
+    {52, 52, {0x24, 0}, UnitPart::Whole},
+    {53, 53, {0x28, 0}, UnitPart::Whole},
+    {54, 54, {0x1C, 0x2C}, UnitPart::Whole},
+    {55, 0, {0x30, 0}, UnitPart::ExtendedRom},
+    {56, 54, {0x1C, 0x2C}, UnitPart::BeforeSplit},
+    {57, 54, {0x1C, 0x2C}, UnitPart::AfterSplit},
+};
+
+// File offset of `section`: the header and every section before it, in 32 bits.
+std::uint32_t SectionOffset(const CFirmwareImage& image, int section) {
+    std::uint32_t at = kHeaderBytes;
+    for (int earlier = kFirstSectionCode; earlier < section; ++earlier) at += SectionLength(image, earlier);
+    return at;
+}
+
+}  // namespace
+
+const UnitShape* FindUnitShape(int code) {
+    for (const UnitShape& shape : kUnitShapes) {
+        if (shape.code == code) return &shape;
+    }
+    return nullptr;
+}
+
+std::uint32_t SectionLength(const CFirmwareImage& image, int section) {
+    const UnitShape* shape = FindUnitShape(section);
+    if (shape == nullptr || shape->part != UnitPart::Whole) return 0;
+    std::uint32_t length = 0;
+    for (const std::size_t at : shape->sizeWords) {
+        if (at != 0) length += image.SectionSizeWord(at);
+    }
+    return length;
+}
+
 bool UnitDataRange(const CFirmwareImage& image, int code, UnitRange* range) {
-    const std::uint32_t l50 = image.L50(), l51a = image.L51a(), l51b = image.L51b();
-    const std::uint32_t l52 = image.L52(), l53 = image.L53(), l54a = image.L54a(), l54b = image.L54b();
-    // File offsets follow the file order 50, 51, 52, 53, 54, in 32-bit arithmetic.
-    const std::uint32_t at51 = 256u + l50;
-    const std::uint32_t at52 = at51 + l51a + l51b;
-    const std::uint32_t at53 = at52 + l52;
-    const std::uint32_t at54 = at53 + l53;
+    const UnitShape* shape = FindUnitShape(code);
+    if (shape == nullptr) return false;
     UnitRange r;
-    switch (code) {
-        case 50: r.offset = 256u; r.length = l50; break;
-        case 51: r.offset = at51; r.length = l51a + l51b; break;
-        case 52: r.offset = at52; r.length = l52; break;
-        case 53: r.offset = at53; r.length = l53; break;
-        case 54: r.offset = at54; r.length = l54a + l54b; break;
-        case 55: r.fromExtRomFile = true; break;
-        case 56: r.offset = at54; r.length = kSplitOffset; break;
-        case 57:
-            r.offset = static_cast<std::uint64_t>(at54) + kSplitOffset;
-            r.length = l54a + l54b - kSplitOffset;
-            break;
-        default: return false;
+    if (shape->part == UnitPart::ExtendedRom) {
+        r.fromExtRomFile = true;
+    } else {
+        r.offset = SectionOffset(image, shape->section);
+        const std::uint32_t whole = SectionLength(image, shape->section);
+        switch (shape->part) {
+            case UnitPart::Whole: r.length = whole; break;
+            case UnitPart::BeforeSplit: r.length = kSplitOffset; break;
+            case UnitPart::AfterSplit:
+                r.offset += kSplitOffset;   // carries into 64 bits
+                r.length = whole - kSplitOffset;
+                break;
+            case UnitPart::ExtendedRom: break;
+        }
     }
     *range = r;
     return true;
+}
+
+std::size_t UnitSizeWords(const CFirmwareImage& image, int code, std::uint32_t extRomLength, SizeWord (&words)[2]) {
+    const UnitShape* shape = FindUnitShape(code);
+    if (shape == nullptr) return 0;
+    std::size_t count = 0;
+    for (const std::size_t at : shape->sizeWords) {
+        if (at != 0) words[count++] = {at, image.SectionSizeWord(at)};
+    }
+    switch (shape->part) {
+        case UnitPart::Whole: break;
+        case UnitPart::ExtendedRom: words[0].value = extRomLength; break;
+        // Both transfers of section 54 keep L54a and put their share of the split in
+        // place of L54b.
+        case UnitPart::BeforeSplit: words[1].value = kSplitOffset; break;
+        case UnitPart::AfterSplit: words[1].value -= kSplitOffset; break;
+    }
+    return count;
+}
+
+std::uint32_t UnitProgressBytes(const CFirmwareImage& image, int code) {
+    const UnitShape* shape = FindUnitShape(code);
+    if (shape == nullptr) return 0;
+    switch (shape->part) {
+        case UnitPart::Whole:
+        case UnitPart::AfterSplit: return SectionLength(image, shape->section);
+        case UnitPart::BeforeSplit:
+        case UnitPart::ExtendedRom: return 0;
+    }
+    return 0;
 }
 
 }  // namespace flashwise
