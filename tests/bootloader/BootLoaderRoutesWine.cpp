@@ -40,7 +40,8 @@
 #include "link/ConnManagerVista.h"
 #include "link/win/WinSerialPort.h"
 #include "link/win/WinUsbSystemApi.h"
-#include "tests/e2e/E2eImage.h"
+#include "tests/support/ImageFiles.h"
+#include "tests/support/ScratchFolder.h"
 #include "tests/support/ScenarioChecks.h"
 
 using namespace flashwise;
@@ -84,8 +85,8 @@ bool IsReadiness(const std::uint8_t* record) {
 
 // The shape of a multi-unit image: five units, pieces of 8192 with short tails, a unit of
 // three bytes (not a whole word).
-e2e::SectionSizes TestImageSizes() {
-    e2e::SectionSizes s;
+test::ImageSizes TestImageSizes() {
+    test::ImageSizes s;
     s.l50 = 1001;
     s.l51a = 70000;
     s.l51b = 77;
@@ -99,10 +100,10 @@ e2e::SectionSizes TestImageSizes() {
 // The whole image through the link, as the download thread runs it, then the device's
 // flash compared with the image.
 void Download(CConnManager& link, const std::filesystem::path& results, const char* what) {
-    e2e::ScratchFolder folder;
+    test::ScratchFolder folder;
     const auto path = folder.Path() / "Tarn_G4.abi";
     const auto sizes = TestImageSizes();
-    e2e::WriteImage(path, sizes);
+    test::WriteImage(path, sizes);
     CFirmwareImage image{WorkFolder(folder.Path())};
     if (!image.OpenImage(path)) {
         Check(false, "the test image opens");
@@ -115,11 +116,11 @@ void Download(CConnManager& link, const std::filesystem::path& results, const ch
     const DWORD took = GetTickCount() - started;
     Check(ok, std::string(what) + ": RunDownload reports every unit written");
     Check(state.IsFinished(), std::string(what) + ": the download is marked finished");
-    const auto units = e2e::ExpectedUnits(sizes);
+    const auto units = test::ExpectedUnits(sizes);
     std::uint64_t bytes = 0;
     for (const auto& [code, span] : units) {
         const std::string stored = ReadWholeFile(results / ("unit-" + std::to_string(code) + ".bin"));
-        const auto expected = e2e::ReadSpan(path, span);
+        const auto expected = test::ReadSpan(path, span);
         Check(stored.size() == expected.size() && std::memcmp(stored.data(), expected.data(), expected.size()) == 0,
               std::string(what) + ": unit " + std::to_string(code) + " (" + std::to_string(span.length) +
                   " bytes) is in the flash byte for byte");
@@ -386,10 +387,10 @@ void SilentWinUsbDownload(const std::filesystem::path& results) {
     bounds.readWaitMs = 1500;
     bounds.cancelWaitMs = 500;
     CConnManagerVista link(std::make_unique<WinUsbSystemApi>(), [](std::uint32_t) {}, RealClock(), bounds);
-    e2e::ScratchFolder folder;
+    test::ScratchFolder folder;
     const auto path = folder.Path() / "Tarn_G4.abi";
     const auto sizes = TestImageSizes();
-    e2e::WriteImage(path, sizes);
+    test::WriteImage(path, sizes);
     CFirmwareImage image{WorkFolder(folder.Path())};
     if (!link.Open() || !image.OpenImage(path)) {
         Check(false, "silent: the link and the image open");
@@ -405,7 +406,7 @@ void SilentWinUsbDownload(const std::filesystem::path& results) {
     Check(took >= bound - 50 && took < bound + 10000,
           "silent: within the read's and the cancellation's bounds (" + std::to_string(took) + " ms)");
     Check(!link.IsOpen(), "silent: the link gave the device up");
-    const auto units = e2e::ExpectedUnits(sizes);
+    const auto units = test::ExpectedUnits(sizes);
     Check(std::filesystem::exists(results / ("unit-" + std::to_string(units[0].first) + ".bin")),
           "silent: the first unit was written");
     Check(ReadWholeFile(results / "verdicts.txt").find("2 " + std::to_string(units[1].first) + " ") !=
@@ -417,10 +418,10 @@ void SilentWinUsbDownload(const std::filesystem::path& results) {
 // The bridge refuses the second announced unit with 0x88: the download stops there, ends
 // the transfer, and only the first unit is in the flash.
 void RejectedDownload(CConnManager& link, const std::filesystem::path& results, const char* what) {
-    e2e::ScratchFolder folder;
+    test::ScratchFolder folder;
     const auto path = folder.Path() / "Tarn_G4.abi";
     const auto sizes = TestImageSizes();
-    e2e::WriteImage(path, sizes);
+    test::WriteImage(path, sizes);
     CFirmwareImage image{WorkFolder(folder.Path())};
     if (!link.Open() || !image.OpenImage(path)) {
         Check(false, std::string(what) + ": the link and the image open");
@@ -430,7 +431,7 @@ void RejectedDownload(CConnManager& link, const std::filesystem::path& results, 
     state.BeginPass(std::filesystem::file_size(path));
     Check(!RunDownload(state, link, image, [](std::uint32_t) {}),
           std::string(what) + ": RunDownload reports the refused unit as a failure");
-    const auto units = e2e::ExpectedUnits(sizes);
+    const auto units = test::ExpectedUnits(sizes);
     const std::string first = "unit-" + std::to_string(units[0].first) + ".bin";
     Check(std::filesystem::exists(results / first), std::string(what) + ": the first unit was written");
     bool later = false;
@@ -526,10 +527,10 @@ void SilentDownload(const std::filesystem::path& results) {
     }
     std::vector<DWORD> failedWaits;
     CConnManager link(std::make_unique<TimedSerialPort>(bounds, &failedWaits), [](std::uint32_t) {});
-    e2e::ScratchFolder folder;
+    test::ScratchFolder folder;
     const auto path = folder.Path() / "Tarn_G4.abi";
     const auto sizes = TestImageSizes();
-    e2e::WriteImage(path, sizes);
+    test::WriteImage(path, sizes);
     CFirmwareImage image{WorkFolder(folder.Path())};
     if (!link.Open() || !image.OpenImage(path)) {
         Check(false, "silent: the link and the image open");
@@ -550,7 +551,7 @@ void SilentDownload(const std::filesystem::path& results) {
           "silent: the link's " + std::to_string(failedWaits.size() - 1) + " retries failed at once (" +
               std::to_string(later) + " ms in all)");
     Check(took < kBoundMs + 15000, "silent: the download failed within the bound (" + std::to_string(took) + " ms)");
-    const auto units = e2e::ExpectedUnits(sizes);
+    const auto units = test::ExpectedUnits(sizes);
     Check(std::filesystem::exists(results / ("unit-" + std::to_string(units[0].first) + ".bin")),
           "silent: the first unit was written");
     Check(!std::filesystem::exists(results / ("unit-" + std::to_string(units[1].first) + ".bin")),

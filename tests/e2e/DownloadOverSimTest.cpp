@@ -6,11 +6,14 @@
 #include "image/DownloadDriver.h"
 #include "image/DownloadState.h"
 #include "image/FirmwareImage.h"
-#include "tests/e2e/E2eImage.h"
+#include "tests/support/ImageFiles.h"
+#include "tests/support/ScratchFolder.h"
 #include "tests/e2e/SimRig.h"
 
 namespace flashwise::e2e {
 namespace {
+
+using namespace flashwise::test;
 
 using sim::DeviceFault;
 using sim::Misbehaviour;
@@ -20,8 +23,8 @@ using sim::Step;
 // has been waiting on a device that will never answer.
 constexpr std::uint64_t kPauseBudgetMs = 20ull * 60 * 1000;
 
-const SectionSizes kAllSections = [] {
-    SectionSizes s;
+const ImageSizes kAllSections = [] {
+    ImageSizes s;
     s.l50 = 1001;
     s.l51a = 3333;
     s.l51b = 77;
@@ -32,8 +35,8 @@ const SectionSizes kAllSections = [] {
     return s;
 }();
 
-const SectionSizes kPackagedShape = [] {
-    SectionSizes s;
+const ImageSizes kPackagedShape = [] {
+    ImageSizes s;
     s.l51a = 780156;
     s.l51b = 4259840;
     return s;
@@ -56,7 +59,7 @@ protected:
         if (!rig_->link) GTEST_SKIP() << "this build has no WinUSB link";
     }
 
-    std::filesystem::path MakeImage(const SectionSizes& sizes, std::uint32_t trailer = 0) {
+    std::filesystem::path MakeImage(const ImageSizes& sizes, std::uint32_t trailer = 0) {
         const auto path = folder_.Path() / "Tarn_G4.abi";
         WriteImage(path, sizes, trailer);
         return path;
@@ -226,7 +229,7 @@ TEST_P(DownloadOverSim, ASilentDeviceFailsTheDownloadWithinBounds) {
 TEST_P(DownloadOverSim, ALongSection54GoesAsUnits56And57) {
     // Digest store: the data are checked by length and CRC-32.
     rig_ = std::make_unique<SimRig>(GetParam(), sim::FlashStore::Mode::DigestOnly);
-    SectionSizes sizes;
+    ImageSizes sizes;
     sizes.l51a = 5000;
     sizes.l54a = 1000;
     sizes.l54b = 0x3B00000u - 1000 + 4097;  // 4,097 bytes past the split

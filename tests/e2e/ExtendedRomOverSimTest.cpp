@@ -11,12 +11,15 @@
 #include "image/DownloadDriver.h"
 #include "image/DownloadState.h"
 #include "image/FirmwareImage.h"
-#include "tests/e2e/E2eImage.h"
+#include "tests/support/ImageFiles.h"
+#include "tests/support/ScratchFolder.h"
 #include "tests/e2e/SimRig.h"
 #include "tests/support/CurrentFolder.h"
 
 namespace flashwise::e2e {
 namespace {
+
+using namespace flashwise::test;
 
 std::vector<std::uint8_t> Gzip(const std::vector<std::uint8_t>& plain) {
     z_stream z{};
@@ -41,7 +44,7 @@ void PutWordAt(std::fstream& file, std::uint64_t at, std::uint32_t value) {
 
 // The sections of `sizes`, then `entry` as extended-ROM entry 0, then the extension table
 // that gives its size.
-void WriteImageWithEntry(const std::filesystem::path& path, const SectionSizes& sizes,
+void WriteImageWithEntry(const std::filesystem::path& path, const ImageSizes& sizes,
                          const std::vector<std::uint8_t>& entry) {
     WriteImage(path, sizes);
     const std::uint64_t entryAt = std::filesystem::file_size(path);
@@ -69,7 +72,7 @@ sim::DeviceFault Fault(sim::Misbehaviour what, sim::Step step, int unit, std::ui
 class ExtendedRomOverSim : public ::testing::TestWithParam<LinkKind> {};
 
 TEST_P(ExtendedRomOverSim, Unit55GoesFromTheWorkFolderWhateverTheCurrentFolder) {
-    SectionSizes sizes;
+    ImageSizes sizes;
     sizes.l51a = 3000;
     sizes.l54a = 100;
     sizes.l52 = 50;

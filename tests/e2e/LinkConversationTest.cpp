@@ -11,11 +11,14 @@
 #include "image/DownloadDriver.h"
 #include "image/DownloadState.h"
 #include "image/FirmwareImage.h"
-#include "tests/e2e/E2eImage.h"
+#include "tests/support/ImageFiles.h"
+#include "tests/support/ScratchFolder.h"
 #include "tests/e2e/SimRig.h"
 
 namespace flashwise::e2e {
 namespace {
+
+using namespace flashwise::test;
 
 // Header with the magic, the tag, 0x409 at 0x10, L50 = 4, type 4; section 50 = 01 02 03 04.
 void WriteReferenceImage(const std::filesystem::path& path) {

@@ -7,7 +7,8 @@
 
 #include "image/DownloadDriver.h"
 #include "image/TransferUnits.h"
-#include "tests/image/ImageFiles.h"
+#include "tests/support/ImageFiles.h"
+#include "tests/support/ScratchFolder.h"
 #include "tests/image/RecordingLink.h"
 
 namespace flashwise {

@@ -6,7 +6,8 @@
 #include <sstream>
 
 #include "image/ExtendedRomUnpacker.h"
-#include "tests/image/ImageFiles.h"
+#include "tests/support/ImageFiles.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace flashwise {
 namespace {

@@ -12,6 +12,7 @@
 #include "image/RandomAccessFile.h"
 #include "image/SectionHeaderBuilder.h"
 #include "image/TransferUnits.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace flashwise {
 namespace {
@@ -22,20 +23,12 @@ constexpr std::uint64_t kPast4GiB = 0x100000010ull;
 
 class LargeFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = fs::temp_directory_path() / (std::string("flashwise-large-") + info->name() + ".abi");
-        fs::remove(path_);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove(path_, ignored);
-    }
     void WriteAt(RandomAccessFile& f, std::uint64_t offset, const std::uint8_t* bytes, std::size_t n) {
         ASSERT_TRUE(f.Seek(offset));
         ASSERT_EQ(f.Write(bytes, n), n);
     }
-    fs::path path_;
+    test::ScratchFolder folder_;
+    fs::path path_ = folder_ / "large.abi";
 };
 
 TEST_F(LargeFile, SeekReadWriteAndLengthPast4GiB) {

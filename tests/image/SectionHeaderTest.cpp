@@ -6,7 +6,8 @@
 #include "image/FirmwareImage.h"
 #include "image/SectionHeaderBuilder.h"
 #include "image/TransferUnits.h"
-#include "tests/image/ImageFiles.h"
+#include "tests/support/ImageFiles.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace flashwise {
 namespace {

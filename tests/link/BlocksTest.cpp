@@ -27,12 +27,12 @@ std::uint32_t ByteSum(const std::vector<std::uint8_t>& bytes) {
 }
 
 TEST(RequestBlock, WorkedExampleHasTheExactLayout) {
-    ScratchFolder folder;
+    ScratchFolder folder{ScratchFolder::Use::AsCurrentFolder};
     ImageSizes sizes;
     sizes.l50 = 4;
     WriteFile("Tarn_G4.abi", ImageFile(sizes, Bytes({1, 2, 3, 4})));
     CFirmwareImage image;
-    ASSERT_TRUE(image.OpenImage(folder.Dir() / "Tarn_G4.abi"));
+    ASSERT_TRUE(image.OpenImage(folder.Path() / "Tarn_G4.abi"));
 
     RequestFill result;
     const auto request = Fill(image, 50, kAnnounceFlag, WorkedExampleSectionHeader(), &result);
@@ -60,13 +60,13 @@ TEST(RequestBlock, WorkedExampleHasTheExactLayout) {
 }
 
 TEST(RequestBlock, RewritesOnlyItsFieldsAndTheWholeNameField) {
-    ScratchFolder folder;
+    ScratchFolder folder{ScratchFolder::Use::AsCurrentFolder};
     ImageSizes sizes;
     sizes.l50 = 4;
     const std::string longName = "A_firmware_image_with_a_very_long_name_é.abi";
     WriteFile(longName, ImageFile(sizes, Bytes({1, 2, 3, 4}), 0x12345678));
     CFirmwareImage image;
-    ASSERT_TRUE(image.OpenImage(folder.Dir() / longName));
+    ASSERT_TRUE(image.OpenImage(folder.Path() / longName));
 
     RequestFill result;
     const auto request = Fill(image, 50, kAnnounceFlag, WorkedExampleSectionHeader(), &result, 0xEE);
@@ -87,7 +87,7 @@ TEST(RequestBlock, RewritesOnlyItsFieldsAndTheWholeNameField) {
 }
 
 TEST(RequestBlock, ChecksumStreamsLargeUnitsAndCountsZeroDataAsHeaderOnly) {
-    ScratchFolder folder;
+    ScratchFolder folder{ScratchFolder::Use::AsCurrentFolder};
     ImageSizes sizes;
     sizes.l50 = 3;
     sizes.l51a = 20000;
@@ -98,7 +98,7 @@ TEST(RequestBlock, ChecksumStreamsLargeUnitsAndCountsZeroDataAsHeaderOnly) {
     data.insert(data.end(), 7, 0x40);   // bytes after the unit are not summed
     WriteFile("image.abi", ImageFile(sizes, data));
     CFirmwareImage image;
-    ASSERT_TRUE(image.OpenImage(folder.Dir() / "image.abi"));
+    ASSERT_TRUE(image.OpenImage(folder.Path() / "image.abi"));
     const auto header = WorkedExampleSectionHeader();
 
     RequestFill result;
@@ -110,14 +110,14 @@ TEST(RequestBlock, ChecksumStreamsLargeUnitsAndCountsZeroDataAsHeaderOnly) {
     ImageSizes zeros;
     zeros.l52 = 100;
     WriteFile("zeros.abi", ImageFile(zeros, std::vector<std::uint8_t>(100, 0)));
-    ASSERT_TRUE(image.OpenImage(folder.Dir() / "zeros.abi"));
+    ASSERT_TRUE(image.OpenImage(folder.Path() / "zeros.abi"));
     request = Fill(image, 52, kSendFlag, header, &result);
     ASSERT_EQ(result, RequestFill::Built);
     EXPECT_EQ(LoadLe32(&request[0x44]), ByteSum(header));
 }
 
 TEST(RequestBlock, HeaderPassSumsAreReusedOnlyForTheSameRangeOfTheSameFile) {
-    ScratchFolder folder;
+    ScratchFolder folder{ScratchFolder::Use::AsCurrentFolder};
     ImageSizes sizes;
     sizes.l50 = 9;
     sizes.l51a = 70001;   // several of the builder's chunks, and a last word of 1 byte
@@ -135,20 +135,20 @@ TEST(RequestBlock, HeaderPassSumsAreReusedOnlyForTheSameRangeOfTheSameFile) {
         SCOPED_TRACE(code);
         std::vector<std::uint8_t> alone(72, 0), afterHeader(72, 0);
         CFirmwareImage first;
-        ASSERT_TRUE(first.OpenImage(folder.Dir() / "a.abi"));
+        ASSERT_TRUE(first.OpenImage(folder.Path() / "a.abi"));
         std::vector<std::uint8_t> header(256, 0);
         SectionHeaderBuilder builder(first);
         ASSERT_EQ(builder.BuildSectionHeader(header.data(), code), SectionHeaderBuilder::kBuilt);
         ASSERT_EQ(FillRequestBlock(first, code, kSendFlag, header.data(), afterHeader.data()), RequestFill::Built);
         CFirmwareImage second;
-        ASSERT_TRUE(second.OpenImage(folder.Dir() / "a.abi"));
+        ASSERT_TRUE(second.OpenImage(folder.Path() / "a.abi"));
         ASSERT_EQ(FillRequestBlock(second, code, kSendFlag, header.data(), alone.data()), RequestFill::Built);
         EXPECT_EQ(afterHeader, alone);
     }
 
     // Another file opened in the same image object is summed afresh, as is another range.
     CFirmwareImage image;
-    ASSERT_TRUE(image.OpenImage(folder.Dir() / "a.abi"));
+    ASSERT_TRUE(image.OpenImage(folder.Path() / "a.abi"));
     SectionHeaderBuilder builder(image);
     std::vector<std::uint8_t> header(256, 0);
     ASSERT_EQ(builder.BuildSectionHeader(header.data(), 51), SectionHeaderBuilder::kBuilt);
@@ -156,7 +156,7 @@ TEST(RequestBlock, HeaderPassSumsAreReusedOnlyForTheSameRangeOfTheSameFile) {
     const std::vector<std::uint8_t> unit51b(other.begin() + 9, other.begin() + 9 + 70001);
     RequestFill result;
     EXPECT_EQ(LoadLe32(&Fill(image, 51, kSendFlag, header, &result)[0x44]), ByteSum(unit51a) + ByteSum(header));
-    ASSERT_TRUE(image.OpenImage(folder.Dir() / "b.abi"));
+    ASSERT_TRUE(image.OpenImage(folder.Path() / "b.abi"));
     EXPECT_EQ(LoadLe32(&Fill(image, 51, kSendFlag, header, &result)[0x44]), ByteSum(unit51b) + ByteSum(header));
     const std::vector<std::uint8_t> unit52(other.end() - 6, other.end());
     EXPECT_EQ(LoadLe32(&Fill(image, 52, kSendFlag, header, &result)[0x44]), ByteSum(unit52) + ByteSum(header));
@@ -166,12 +166,12 @@ TEST(RequestBlock, HeaderPassSumsAreReusedOnlyForTheSameRangeOfTheSameFile) {
 }
 
 TEST(RequestBlock, RangeCutShortByTheFileIsNeverTakenFromTheHeaderPass) {
-    ScratchFolder folder;
+    ScratchFolder folder{ScratchFolder::Use::AsCurrentFolder};
     ImageSizes sizes;
     sizes.l53 = 1000;   // the file holds 5 of them
     WriteFile("short.abi", ImageFile(sizes, Bytes({1, 2, 3, 4, 5})));
     CFirmwareImage image;
-    ASSERT_TRUE(image.OpenImage(folder.Dir() / "short.abi"));
+    ASSERT_TRUE(image.OpenImage(folder.Path() / "short.abi"));
     SectionHeaderBuilder builder(image);
     std::vector<std::uint8_t> header(256, 0);
     ASSERT_EQ(builder.BuildSectionHeader(header.data(), 53), SectionHeaderBuilder::kBuilt);
@@ -184,13 +184,13 @@ TEST(RequestBlock, RangeCutShortByTheFileIsNeverTakenFromTheHeaderPass) {
 }
 
 TEST(RequestBlock, EmptyMissingAndShortUnits) {
-    ScratchFolder folder;
+    ScratchFolder folder{ScratchFolder::Use::AsCurrentFolder};
     ImageSizes sizes;
     sizes.l50 = 4;
     sizes.l53 = 1000;   // longer than the file holds
     WriteFile("image.abi", ImageFile(sizes, Bytes({1, 2, 3, 4, 5})));
     CFirmwareImage image;
-    ASSERT_TRUE(image.OpenImage(folder.Dir() / "image.abi"));
+    ASSERT_TRUE(image.OpenImage(folder.Path() / "image.abi"));
     const auto header = WorkedExampleSectionHeader();
 
     RequestFill result;

@@ -29,7 +29,7 @@ protected:
         ImageSizes sizes;
         sizes.l50 = 4;
         WriteFile("Tarn_G4.abi", ImageFile(sizes, Bytes({1, 2, 3, 4})));
-        ASSERT_TRUE(image.OpenImage(folder.Dir() / "Tarn_G4.abi"));
+        ASSERT_TRUE(image.OpenImage(folder.Path() / "Tarn_G4.abi"));
         header = WorkedExampleSectionHeader();
         OpenLink();
     }
@@ -54,7 +54,7 @@ protected:
     bool Prepare(int code = 50) { return link->PrepareSection(&image, request.data(), header.data(), code); }
     bool Send(int code = 50) { return link->SendSection(&image, request.data(), header.data(), code); }
 
-    ScratchFolder folder;
+    ScratchFolder folder{ScratchFolder::Use::AsCurrentFolder};
     FakeTime time;
     SerialScript script;
     std::vector<SerialCall> calls;
@@ -293,7 +293,7 @@ TEST_F(SerialLink, DataGoesOutInPiecesFromTheUnitsOwnRange) {
     for (int i = 0; i < 20000; ++i) data.push_back(static_cast<std::uint8_t>(i));
     data.push_back(0x55);   // after the unit
     WriteFile("image.abi", ImageFile(sizes, data));
-    ASSERT_TRUE(image.OpenImage(folder.Dir() / "image.abi"));
+    ASSERT_TRUE(image.OpenImage(folder.Path() / "image.abi"));
     OpenLink();
     script.reads = {Record(kResultKind, 0)};
     ASSERT_TRUE(Send(51));

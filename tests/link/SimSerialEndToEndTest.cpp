@@ -25,10 +25,10 @@ protected:
         simPort = port.get();
         link = std::make_unique<CConnManager>(std::move(port), time.Pause(), time.Clock());
         source.Write("Tarn_G4.abi");
-        EXPECT_TRUE(image.OpenImage(folder.Dir() / "Tarn_G4.abi"));
+        EXPECT_TRUE(image.OpenImage(folder.Path() / "Tarn_G4.abi"));
     }
 
-    ScratchFolder folder;
+    ScratchFolder folder{ScratchFolder::Use::AsCurrentFolder};
     FakeTime time;
     BootLoaderSim device;
     sim::SimSerialPort* simPort = nullptr;

@@ -24,10 +24,10 @@ protected:
         simUsb = usb.get();
         link = std::make_unique<CConnManagerVista>(std::move(usb), time.Pause(), time.Clock());
         source.Write("Tarn_G4.abi");
-        EXPECT_TRUE(image.OpenImage(folder.Dir() / "Tarn_G4.abi"));
+        EXPECT_TRUE(image.OpenImage(folder.Path() / "Tarn_G4.abi"));
     }
 
-    ScratchFolder folder;
+    ScratchFolder folder{ScratchFolder::Use::AsCurrentFolder};
     FakeTime time;
     BootLoaderSim device;
     sim::SimWinUsb* simUsb = nullptr;

@@ -71,7 +71,7 @@ protected:
         ImageSizes sizes;
         sizes.l50 = 4;
         WriteFile("Tarn_G4.abi", ImageFile(sizes, Bytes({1, 2, 3, 4})));
-        ASSERT_TRUE(image.OpenImage(folder.Dir() / "Tarn_G4.abi"));
+        ASSERT_TRUE(image.OpenImage(folder.Path() / "Tarn_G4.abi"));
         ASSERT_TRUE(rig.Link().Open());
     }
     bool Send(LinkRig& rig) {
@@ -80,7 +80,7 @@ protected:
         return rig.Link().SendSection(&image, request.data(), header.data(), 50);
     }
 
-    ScratchFolder folder;
+    ScratchFolder folder{ScratchFolder::Use::AsCurrentFolder};
     CFirmwareImage image;
 };
 

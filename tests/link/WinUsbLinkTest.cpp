@@ -39,7 +39,7 @@ protected:
         ImageSizes sizes;
         sizes.l50 = 4;
         WriteFile("Tarn_G4.abi", ImageFile(sizes, Bytes({1, 2, 3, 4})));
-        ASSERT_TRUE(image.OpenImage(folder.Dir() / "Tarn_G4.abi"));
+        ASSERT_TRUE(image.OpenImage(folder.Path() / "Tarn_G4.abi"));
         header = WorkedExampleSectionHeader();
         OpenLink();
     }
@@ -74,7 +74,7 @@ protected:
     bool Prepare(int code = 50) { return link->PrepareSection(&image, request.data(), header.data(), code); }
     bool Send(int code = 50) { return link->SendSection(&image, request.data(), header.data(), code); }
 
-    ScratchFolder folder;
+    ScratchFolder folder{ScratchFolder::Use::AsCurrentFolder};
     FakeTime time;
     UsbScript script;
     std::vector<UsbCall> calls;
@@ -359,7 +359,7 @@ TEST_F(WinUsbLink, BulkWriteSendsWholeBuffersInPieces) {
     std::vector<std::uint8_t> data(20000);
     for (int i = 0; i < 20000; ++i) data[i] = static_cast<std::uint8_t>(i * 7);
     WriteFile("image.abi", ImageFile(sizes, data));
-    ASSERT_TRUE(image.OpenImage(folder.Dir() / "image.abi"));
+    ASSERT_TRUE(image.OpenImage(folder.Path() / "image.abi"));
     calls.clear();
     script.reads = {In(Record(kResultKind, 0))};
     ASSERT_TRUE(Send(52));

@@ -2,16 +2,17 @@
 // shape, read back through the image object the download path uses.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "image/FirmwareImage.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace fs = std::filesystem;
 using flashwise::CFirmwareImage;
@@ -22,7 +23,8 @@ namespace {
 class GeneratedImage : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        path_ = fs::temp_directory_path() / ("flashwise-demo-image-" + std::to_string(::getpid()) + ".abi");
+        folder_ = std::make_unique<flashwise::test::ScratchFolder>();
+        path_ = *folder_ / "demo-image.abi";
         const std::string command = std::string("\"") + FLASHWISE_PYTHON + "\" \"" + FLASHWISE_IMAGE_SCRIPT +
                                     "\" --output \"" + path_.string() + "\"";
         status_ = std::system(command.c_str());
@@ -30,18 +32,19 @@ protected:
         bytes_.assign(std::istreambuf_iterator<char>(in), {});
     }
     static void TearDownTestSuite() {
-        std::error_code ignored;
-        fs::remove(path_, ignored);
+        folder_.reset();
     }
     static const std::uint8_t* At(std::size_t offset) {
         return reinterpret_cast<const std::uint8_t*>(bytes_.data()) + offset;
     }
 
+    static std::unique_ptr<flashwise::test::ScratchFolder> folder_;
     static fs::path path_;
     static int status_;
     static std::vector<char> bytes_;
 };
 
+std::unique_ptr<flashwise::test::ScratchFolder> GeneratedImage::folder_;
 fs::path GeneratedImage::path_;
 int GeneratedImage::status_ = -1;
 std::vector<char> GeneratedImage::bytes_;

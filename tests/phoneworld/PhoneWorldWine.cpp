@@ -26,7 +26,8 @@
 #include "link/ConnManagerVista.h"
 #include "link/win/WinSerialPort.h"
 #include "link/win/WinUsbSystemApi.h"
-#include "tests/e2e/E2eImage.h"
+#include "tests/support/ImageFiles.h"
+#include "tests/support/ScratchFolder.h"
 #include "tests/support/ScenarioChecks.h"
 
 using namespace flashwise;
@@ -157,8 +158,8 @@ std::unique_ptr<CConnManager> MakeLink(bool xp) {
 }
 
 // A small image with every kind of unit, so each reaches the flash through the link.
-e2e::SectionSizes ImageSizes() {
-    e2e::SectionSizes s;
+test::ImageSizes ImageSizes() {
+    test::ImageSizes s;
     s.l50 = 1001;
     s.l51a = 9000;
     s.l51b = 77;
@@ -170,10 +171,10 @@ e2e::SectionSizes ImageSizes() {
 }
 
 void Download(CConnManager& link, const std::filesystem::path& results) {
-    e2e::ScratchFolder folder;
+    test::ScratchFolder folder;
     const auto path = folder.Path() / "Tarn_G4.abi";
     const auto sizes = ImageSizes();
-    e2e::WriteImage(path, sizes);
+    test::WriteImage(path, sizes);
     CFirmwareImage image{WorkFolder(folder.Path())};
     if (!image.OpenImage(path)) {
         Check(false, "the test image opens");
@@ -184,10 +185,10 @@ void Download(CConnManager& link, const std::filesystem::path& results) {
     Check(RunDownload(state, link, image, [](std::uint32_t) {}),
           "RunDownload reports every unit written");
     Check(state.IsFinished(), "the download is marked finished");
-    const auto units = e2e::ExpectedUnits(sizes);
+    const auto units = test::ExpectedUnits(sizes);
     for (const auto& [code, span] : units) {
         const std::string stored = ReadWholeFile(results / ("unit-" + std::to_string(code) + ".bin"));
-        const auto expected = e2e::ReadSpan(path, span);
+        const auto expected = test::ReadSpan(path, span);
         Check(stored.size() == expected.size() && std::memcmp(stored.data(), expected.data(), expected.size()) == 0,
               "unit " + std::to_string(code) + " (" + std::to_string(span.length) +
                   " bytes) is in the bridge's flash byte for byte");
