@@ -9,7 +9,7 @@
 #include "app/SatelliteName.h"
 #include "app/win/CRUVuveMainDlg.h"
 #include "app/win/PackageMessage.h"
-#include "app/win/SystemLibrary.h"
+#include "link/win/SystemLibrary.h"
 #include "package/Package.h"
 
 namespace flashwise::app {

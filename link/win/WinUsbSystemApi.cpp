@@ -7,12 +7,14 @@
 #include <mutex>
 #include <string>
 
+#include "link/win/SystemLibrary.h"
+
 namespace flashwise {
 
 namespace {
 
-// The entry points, bound once per process from the system directory only: a library
-// of the same name in the working folder or on the search path is never loaded.
+// The entry points, bound once per process through the program's one loader of system
+// libraries (link/win/SystemLibrary.h).
 struct SystemLibraries {
     decltype(&::SetupDiGetClassDevsW) getClassDevs = nullptr;
     decltype(&::SetupDiEnumDeviceInterfaces) enumInterfaces = nullptr;
@@ -30,16 +32,6 @@ struct SystemLibraries {
 
 SystemLibraries g_libs;
 std::mutex g_bindLock;
-
-HMODULE LoadSystemLibrary(const wchar_t* name) {
-    wchar_t folder[MAX_PATH];
-    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return nullptr;
-    std::wstring path(folder, length);
-    path += L'\\';
-    path += name;
-    return ::LoadLibraryW(path.c_str());
-}
 
 template <typename Fn>
 bool Resolve(HMODULE module, const char* name, Fn* fn) {

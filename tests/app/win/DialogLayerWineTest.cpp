@@ -11,7 +11,7 @@
 
 #include "app/win/Dialog.h"
 #include "app/win/ResourceSource.h"
-#include "app/win/SystemLibrary.h"
+#include "link/win/SystemLibrary.h"
 #include "package/Package.h"
 
 namespace flashwise::app {

@@ -1,6 +1,6 @@
-#include "app/win/SystemLibrary.h"
+#include "link/win/SystemLibrary.h"
 
-namespace flashwise::app {
+namespace flashwise {
 
 std::wstring SystemLibraryPath(std::wstring_view fileName) {
     std::wstring folder(MAX_PATH, L'\0');
@@ -27,4 +27,4 @@ HMODULE LoadSystemLibrary(std::wstring_view fileName) {
     return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-}  // namespace flashwise::app
+}  // namespace flashwise
