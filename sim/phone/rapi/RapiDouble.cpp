@@ -10,11 +10,12 @@
 #include <string>
 
 #include "sim/phone/PhonePath.h"
-#include "sim/phone/rapi/RapiTypes.h"
 #include "sim/phone/win/PhoneRegistryCalls.h"
 #include "sim/phone/win/PhoneStore.h"
+#include "update/win/RapiDeclarations.h"
 
 using namespace flashwise::simphone;
+using namespace flashwise::rapi;
 
 namespace {
 

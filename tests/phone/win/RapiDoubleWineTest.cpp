@@ -8,16 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "sim/phone/rapi/RapiTypes.h"
 #include "tests/phone/win/SimulatedPhone.h"
 #include "tests/phone/win/WineTestSupport.h"
+#include "update/win/RapiDeclarations.h"
 
 namespace flashwise::winetest {
 namespace {
 
-using simphone::CeOsVersionInfo;
-using simphone::CeSystemPowerStatusEx;
-using simphone::RapiInit;
+using rapi::CeOsVersionInfo;
+using rapi::CeSystemPowerStatusEx;
+using rapi::RapiInit;
 
 constexpr DWORD kHelperBoundMs = 30000;
 constexpr DWORD kConnectBoundMs = 3000;
@@ -177,7 +177,7 @@ TEST_F(RapiDouble, ConnectionSignalsItsEventAndReportsThePhone)
     ASSERT_TRUE(rapi_.Version(&version));
     EXPECT_EQ(version.majorVersion, 5u);
     EXPECT_EQ(version.minorVersion, 1u);
-    EXPECT_EQ(version.platformId, simphone::kPlatformWindowsCe);
+    EXPECT_EQ(version.platformId, rapi::kPlatformWindowsCe);
     EXPECT_EQ(rapi_.Uninit(), S_OK);
     EXPECT_EQ(rapi_.Uninit(), E_FAIL);
 
