@@ -1,0 +1,337 @@
+#pragma once
+// Fakes of every system piece the update logic uses, sharing one clock and one log so a
+// test sees the order of everything that happened. The clock moves only when the logic
+// sleeps; threads run at once, to their end, inside Start.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/support/ScratchFolder.h"
+#include "update/UpdatePlatform.h"
+
+namespace flashwise::test {
+
+using namespace flashwise::update;
+
+std::string Narrow(std::u16string_view text);
+
+// The calls of every fake, in order ("rapi InitEx", "service Control WcesComm 1", ...).
+class CallLog {
+public:
+    void Add(const std::string& line) {
+        std::lock_guard<std::mutex> hold(lock_);
+        lines_.push_back(line);
+    }
+    std::vector<std::string> Lines() const {
+        std::lock_guard<std::mutex> hold(lock_);
+        return lines_;
+    }
+    // The lines that begin with `prefix`.
+    std::vector<std::string> Matching(const std::string& prefix) const;
+    std::size_t Count(const std::string& prefix) const { return Matching(prefix).size(); }
+    void Clear() {
+        std::lock_guard<std::mutex> hold(lock_);
+        lines_.clear();
+    }
+
+private:
+    mutable std::mutex lock_;
+    std::vector<std::string> lines_;
+};
+
+class FakeTicks : public Ticks {
+public:
+    explicit FakeTicks(std::uint32_t start) : now_(start) {}
+    std::uint32_t Now() override { return now_; }
+    void Sleep(std::uint32_t ms) override { now_ += ms; }
+    void Advance(std::uint32_t ms) { now_ += ms; }
+
+private:
+    std::uint32_t now_;
+};
+
+class FakeRapi : public RapiApi {
+public:
+    explicit FakeRapi(CallLog& log) : log_(log) {}
+
+    RapiResult initResult = kRapiOk;
+    RapiResult initExCall = kRapiOk;
+    WaitOutcome initExWait = WaitOutcome::Signalled;
+    RapiResult initExRecord = kRapiOk;
+    RapiResult uninitResult = kRapiOk;
+    bool createFileFails = false;
+    int failWriteAt = -1;   // the n-th write (from 0) fails
+    int shortWriteAt = -1;  // the n-th write reports one byte less
+    bool createProcessFails = false;
+
+    std::map<std::u16string, std::vector<std::uint8_t>> phoneFiles;
+    std::vector<std::uint32_t> writeSizes;
+    int openHandles = 0;
+    int liveRequests = 0;  // InitEx records not yet released
+
+    RapiResult Init() override { return Logged("rapi Init", initResult); }
+    std::unique_ptr<RapiInitRequest> InitEx() override;
+    RapiResult Uninit() override { return Logged("rapi Uninit", uninitResult); }
+    std::uint32_t LastError() override { return Logged("rapi GetLastError", 5u); }
+    RapiHandle CreatePhoneFile(std::u16string_view phonePath) override;
+    bool WritePhoneFile(RapiHandle file, const std::uint8_t* data, std::uint32_t size, std::uint32_t* written) override;
+    bool SetPhoneEndOfFile(RapiHandle) override { return Logged("rapi SetEndOfFile", true); }
+    bool ClosePhoneHandle(RapiHandle handle) override;
+    bool StartPhoneProcess(std::u16string_view name, RapiHandle* process, RapiHandle* thread) override;
+    // Not used by these operations: a phone without a registry, power or version.
+    std::int32_t OpenPhoneKey(RapiKey, std::u16string_view, RapiKey*) override { return 2; }
+    std::int32_t QueryPhoneValue(RapiKey, std::u16string_view, std::uint32_t*, std::uint8_t*,
+                                 std::uint32_t*) override {
+        return 2;
+    }
+    std::int32_t ClosePhoneKey(RapiKey) override { return 0; }
+    bool GetPowerStatus(RapiPowerStatus*, bool) override { return false; }
+    bool GetVersion(RapiVersion*) override { return false; }
+
+private:
+    template <typename T>
+    T Logged(const std::string& line, T result) {
+        log_.Add(line);
+        return result;
+    }
+    CallLog& log_;
+    int writes_ = 0;
+    std::u16string openPath_;
+    std::uint8_t handles_[3] = {};  // file, process, thread
+};
+
+// Services that take their time on the clock.
+class FakeServices : public ServiceManager {
+public:
+    struct Service {
+        std::uint32_t state = service_state::kRunning;
+        std::uint32_t startType = start_type::kAutomatic;
+        std::uint32_t stopDelayMs = 0;
+        std::uint32_t startDelayMs = 0;
+        bool refuseStop = false;
+        // A pending state ends at pendingSince + pendingDelay; preset without a target it stays.
+        std::uint32_t pendingSince = 0;
+        std::uint32_t pendingDelay = 0;
+        std::uint32_t pendingTarget = 0;
+    };
+
+    FakeServices(FakeTicks& ticks, CallLog& log) : ticks_(ticks), log_(log) {}
+
+    std::map<std::u16string, Service> services;
+    bool managerOpens = true;
+    int openHandles = 0;
+    std::vector<std::uint32_t> queryTimes;
+
+    std::uint32_t StateOf(const std::u16string& name) { return Settled(services.at(name)).state; }
+
+    ServiceHandle OpenManager() override;
+    ServiceHandle OpenNamedService(ServiceHandle manager, std::u16string_view name) override;
+    bool QueryState(ServiceHandle service, std::uint32_t* state) override;
+    bool Start(ServiceHandle service) override;
+    bool Control(ServiceHandle service, std::uint32_t control) override;
+    bool QueryConfig(ServiceHandle service, ServiceConfig* config) override;
+    bool ChangeConfig(ServiceHandle service, const ServiceConfig& config) override;
+    void Close(ServiceHandle) override { --openHandles; }
+
+private:
+    Service& Settled(Service& service);
+    Service& Of(ServiceHandle handle) { return Settled(*static_cast<Service*>(handle)); }
+    std::string NameOf(ServiceHandle handle);
+    void BeginPending(Service& service, std::uint32_t state, std::uint32_t delay, std::uint32_t target);
+
+    FakeTicks& ticks_;
+    CallLog& log_;
+    std::uint8_t manager_ = 0;
+};
+
+// The working folder in memory, by file name.
+class FakeFiles : public LocalFiles {
+public:
+    explicit FakeFiles(CallLog& log) : log_(log) {}
+
+    struct File {
+        std::vector<std::uint8_t> bytes;
+        bool hidden = false;
+    };
+    std::map<std::string, File> files;
+    std::map<std::string, std::uint32_t> createErrors;  // the create fails with this error
+    std::map<std::string, std::uint32_t> writeErrors;   // the write fails with this error
+    std::set<std::string> shortWrites;                  // the write stops one byte short
+    bool readFails = false;
+    int openFiles = 0;
+
+    LocalFile Create(const std::filesystem::path& path, bool shareDelete, std::uint32_t* error) override;
+    LocalFile OpenForCopy(const std::filesystem::path& path) override;
+    bool Write(LocalFile file, const std::uint8_t* data, std::uint32_t size, std::uint32_t* written,
+               std::uint32_t* error) override;
+    bool Read(LocalFile file, std::uint8_t* buffer, std::uint32_t size, std::uint32_t* read) override;
+    void Close(LocalFile file) override;
+    bool CanOpenForReading(const std::filesystem::path& path) override { return files.count(Name(path)) != 0; }
+    bool Delete(const std::filesystem::path& path) override;
+
+private:
+    static std::string Name(const std::filesystem::path& path) { return path.filename().string(); }
+    LocalFile Opened(const std::string& name);
+    struct Open {
+        std::string name;
+        std::size_t position = 0;
+    };
+    CallLog& log_;
+    std::map<LocalFile, Open> open_;
+    std::vector<std::unique_ptr<std::uint8_t>> tokens_;
+};
+
+class FakePackage : public PackagePayloads {
+public:
+    std::map<unsigned, std::vector<std::uint8_t>> binaries;
+    std::map<unsigned, std::u16string> texts;
+    bool ReadBinary(unsigned id, const std::uint8_t** data, std::size_t* size) override;
+    std::u16string Text(unsigned id) override { return texts.count(id) ? texts[id] : std::u16string(); }
+};
+
+class FakeShell : public DesktopShell {
+public:
+    explicit FakeShell(CallLog& log) : log_(log) {}
+    bool fails = false;
+    std::uint32_t error = 2;
+    std::string output;
+    std::vector<std::filesystem::path> programs;
+    bool RunHidden(const std::filesystem::path& program, std::u16string_view parameters,
+                   std::uint32_t* failure) override {
+        log_.Add("shell run " + program.filename().string() + Narrow(parameters));
+        programs.push_back(program);
+        if (fails) *failure = error;
+        return !fails;
+    }
+    void WriteStandardOutput(std::string_view text) override { output += text; }
+
+private:
+    CallLog& log_;
+};
+
+class FakeMessages : public UserMessages {
+public:
+    explicit FakeMessages(CallLog& log) : log_(log) {}
+    bool answerYes = true;
+    void Notify(unsigned id, WindowRef owner) override { Add("message", id, owner ? " owned" : " unowned"); }
+    void NotifyOnTop(unsigned id) override { Add("message", id, " on top"); }
+    bool Confirm(unsigned id, WindowRef owner) override {
+        Add("confirm", id, owner ? " owned" : " unowned");
+        return answerYes;
+    }
+
+private:
+    void Add(const char* kind, unsigned id, const char* how) {
+        log_.Add(std::string(kind) + " " + std::to_string(id) + how);
+    }
+    CallLog& log_;
+};
+
+// Boot-loader links whose Open succeeds as `opens` decides; their end is logged.
+class FakeLinks : public LinkFactory {
+public:
+    explicit FakeLinks(CallLog& log) : log_(log) {}
+    std::function<bool()> opens = [] { return false; };
+    int made = 0;
+    std::unique_ptr<CConnManager> NewSerialLink() override { return Make("serial"); }
+    std::unique_ptr<CConnManager> NewWinUsbLink() override { return Make("winusb"); }
+
+private:
+    std::unique_ptr<CConnManager> Make(const std::string& kind);
+    CallLog& log_;
+};
+
+// Events, thread ends and windows share one kind of handle, so the waits see them all.
+struct FakeWaitable {
+    std::string name;
+    bool signalled = false;
+    int references = 0;
+};
+
+class FakeEvents : public EventApi {
+public:
+    explicit FakeEvents(CallLog& log) : log_(log) {}
+    // As another process or an earlier pass would leave it.
+    void SignalFromOutside(const std::u16string& name) { Named(name).signalled = true; }
+    int OpenHandles() const;
+
+    WaitHandle CreateNamed(std::u16string_view name, bool manualReset) override;
+    WaitHandle OpenNamed(std::u16string_view name) override;
+    bool Set(WaitHandle event) override;
+    bool Reset(WaitHandle event) override {
+        static_cast<FakeWaitable*>(event)->signalled = false;
+        return true;
+    }
+    void Close(WaitHandle event) override { --static_cast<FakeWaitable*>(event)->references; }
+
+private:
+    FakeWaitable& Named(std::u16string_view name);
+    CallLog& log_;
+    std::map<std::u16string, std::unique_ptr<FakeWaitable>> events_;
+};
+
+class FakeThreads : public Threads {
+public:
+    explicit FakeThreads(CallLog& log) : log_(log) {}
+    bool fails = false;
+    // Runs the body at once; the worker's handle is signalled when it returns.
+    std::unique_ptr<Worker> Start(std::function<void()> body) override;
+
+private:
+    CallLog& log_;
+};
+
+class FakeWaits : public UiWaits {
+public:
+    explicit FakeWaits(CallLog& log) : log_(log) {}
+    int inputWakes = 0;  // handed out before the handles are looked at
+    void DispatchQueued() override { log_.Add("ui dispatch"); }
+    WakeResult WaitForHandlesOrInput(const std::vector<WaitHandle>& handles, std::uint32_t timeoutMs) override;
+
+private:
+    CallLog& log_;
+};
+
+class FakeWindows : public WaitWindows {
+public:
+    explicit FakeWindows(CallLog& log) : log_(log) {}
+    std::unique_ptr<WaitWindow> ShowSetupConnection() override;
+
+private:
+    CallLog& log_;
+};
+
+// All of them, wired into one platform over a scratch working folder on disk.
+class FakeUpdatePlatform {
+public:
+    explicit FakeUpdatePlatform(std::uint32_t startTick = 0);
+
+    CallLog log;
+    FakeTicks ticks;
+    FakeRapi rapi{log};
+    FakeServices services{ticks, log};
+    FakeFiles files{log};
+    FakePackage package;
+    FakeShell shell{log};
+    FakeMessages messages{log};
+    FakeLinks links{log};
+    FakeEvents events{log};
+    FakeThreads threads{log};
+    FakeWaits waits{log};
+    FakeWindows windows{log};
+    ScratchFolder scratch;
+    std::filesystem::path folder;
+    UpdatePlatform platform;
+
+    // An image file of `size` bytes in the scratch folder, for PrepareDownload.
+    void WriteImageFile(const std::string& name, std::size_t size = 512);
+};
+
+}  // namespace flashwise::test

@@ -1,0 +1,127 @@
+// The download agents: the class each Windows version gets, the XP path's helper run,
+// PrepareDownload's objects and outcomes, and the order in which an agent lets go.
+
+#include <gtest/gtest.h>
+
+#include "tests/support/update/FakeUpdatePlatform.h"
+#include "update/CDownloadAgent.h"
+
+namespace flashwise::test {
+namespace {
+
+TEST(DownloadAgent, ThePlatformPathRuleChoosesTheClassAndItsLink) {
+    struct Row {
+        std::uint32_t packedVersion;
+        bool vista;
+        const char* link;
+    };
+    const Row rows[] = {{0x0A280105, false, "link made serial"},
+                        {0x00000004, false, "link made serial"},
+                        {0x17700006, true, "link made winusb"},
+                        {0x4563000A, true, "link made winusb"}};
+    for (const Row& row : rows) {
+        FakeUpdatePlatform fake;
+        auto agent = NewDownloadAgent(fake.platform, row.packedVersion);
+        EXPECT_EQ(dynamic_cast<CDownloadAgentVista*>(agent.get()) != nullptr, row.vista) << std::hex << row.packedVersion;
+        EXPECT_EQ(agent->NewerOs(), 1u);
+        EXPECT_FALSE(agent->State().IsFinished());
+        EXPECT_EQ(agent->Link(), nullptr);
+        EXPECT_EQ(agent->Image(), nullptr);
+        agent->PrepareDownload(u"");
+        EXPECT_EQ(fake.log.Matching("link made"), std::vector<std::string>{row.link});
+    }
+}
+
+TEST(DownloadAgent, XpPathRunsTheHelperItWroteByItsFullPath) {
+    struct Row {
+        bool enable;
+        bool shellFails;
+        int result;
+        const char* run;
+        std::string output;
+    };
+    const Row rows[] = {
+        {false, false, 1, "shell run wcestest.exe /c:", ""},
+        {true, false, 1, "shell run wcestest.exe /c:su", ""},
+        {true, true, 0, "shell run wcestest.exe /c:su", "CreateProcess Wcestest.exe failed with Errorcode = 1223\n"},
+    };
+    for (const Row& row : rows) {
+        FakeUpdatePlatform fake;
+        fake.shell.fails = row.shellFails;
+        fake.shell.error = 1223;
+        CDownloadAgent agent(fake.platform);
+        // Failure reporting is not used on this path.
+        EXPECT_EQ(agent.SetDesktopLink(row.enable, true), row.result);
+        EXPECT_EQ(fake.log.Lines(), std::vector<std::string>{row.run});
+        EXPECT_EQ(fake.shell.programs.at(0), fake.folder / "wcestest.exe");
+        EXPECT_EQ(fake.shell.output, row.output);
+    }
+}
+
+TEST(DownloadAgent, PrepareDownloadOutcomes) {
+    struct Row {
+        const char* what;
+        const char* fileName;
+        bool imageExists;
+        bool linkOpens;
+        bool result;
+        bool imageOpenAfter;
+    };
+    const Row rows[] = {
+        {"both open", "Tarn_G4.abi", true, true, true, true},
+        {"link fails: image closed again", "Tarn_G4.abi", true, false, false, false},
+        {"no image file", "Tarn_G4.abi", false, true, false, false},
+        {"empty name opens nothing", "", true, true, false, false},
+    };
+    for (const Row& row : rows) {
+        FakeUpdatePlatform fake;
+        if (row.imageExists) fake.WriteImageFile("Tarn_G4.abi", 4096);
+        fake.links.opens = [&] { return row.linkOpens; };
+        CDownloadAgent agent(fake.platform);
+        agent.State().SetFinished(true);
+        agent.State().SetCompleted(0.5);
+
+        const std::string name = row.fileName;
+        EXPECT_EQ(agent.PrepareDownload(std::u16string(name.begin(), name.end())), row.result) << row.what;
+        ASSERT_NE(agent.Image(), nullptr) << row.what;
+        ASSERT_NE(agent.Link(), nullptr) << row.what;
+        EXPECT_EQ(agent.Image()->IsOpen(), row.imageOpenAfter) << row.what;
+        EXPECT_FALSE(agent.State().IsFinished()) << row.what;
+        EXPECT_EQ(fake.log.Count("link Open"), row.imageExists && *row.fileName ? 1u : 0u) << row.what;
+        if (row.result) {
+            EXPECT_EQ(agent.State().ImageLength(), 4096.0);
+            EXPECT_EQ(agent.State().Completed(), 0.0);
+        }
+    }
+}
+
+TEST(DownloadAgent, RepeatedAttemptsReuseTheirObjects) {
+    FakeUpdatePlatform fake;
+    fake.WriteImageFile("Tarn_G4.abi");
+    int attempts = 0;
+    fake.links.opens = [&] { return ++attempts == 3; };
+    CDownloadAgent agent(fake.platform);
+    EXPECT_FALSE(agent.PrepareDownload(u"Tarn_G4.abi"));
+    CFirmwareImage* image = agent.Image();
+    CConnManager* link = agent.Link();
+    EXPECT_FALSE(agent.PrepareDownload(u"Tarn_G4.abi"));
+    EXPECT_TRUE(agent.PrepareDownload(u"Tarn_G4.abi"));
+    EXPECT_EQ(agent.Image(), image);
+    EXPECT_EQ(agent.Link(), link);
+    EXPECT_EQ(fake.links.made, 1);
+}
+
+TEST(DownloadAgent, LetsGoOfTheLinkThenEndsTheRemoteApiConnection) {
+    FakeUpdatePlatform fake;
+    fake.WriteImageFile("Tarn_G4.abi");
+    fake.links.opens = [] { return true; };
+    {
+        CDownloadAgentVista agent(fake.platform);
+        ASSERT_TRUE(agent.PrepareDownload(u"Tarn_G4.abi"));
+        fake.log.Clear();
+    }
+    EXPECT_EQ(fake.log.Lines(), (std::vector<std::string>{"link deleted winusb", "rapi Uninit"}));
+}
+
+}  // namespace
+}  // namespace flashwise::test

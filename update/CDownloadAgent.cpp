@@ -1,0 +1,84 @@
+#include "update/CDownloadAgent.h"
+
+#include <cstdio>
+
+#include "app/PlatformPath.h"
+#include "res/ResourceIds.h"
+#include "update/ServiceControl.h"
+
+namespace flashwise::update {
+
+CDownloadAgent::CDownloadAgent(UpdatePlatform& platform)
+    : platform_(platform), state_(std::make_unique<DownloadState>()) {}
+
+CDownloadAgent::~CDownloadAgent() {
+    if (image_) image_->CloseImage();
+    image_.reset();
+    link_.reset();
+    state_->HeaderBuilder().reset();
+    state_.reset();
+    platform_.rapi.Uninit();
+}
+
+int CDownloadAgent::SetDesktopLink(bool enable, bool) {
+    // By the full path of the file the program wrote: a search by bare name would also
+    // find a wcestest.bat or .com planted in the working folder, and run it elevated.
+    std::uint32_t error = 0;
+    if (platform_.shell.RunHidden(platform_.folder.File(std::u16string_view(kDesktopHelperFile)),
+                                  enable ? kRestoreParameters : kReleaseParameters, &error)) {
+        return 1;
+    }
+    char line[96];
+    std::snprintf(line, sizeof line, "CreateProcess Wcestest.exe failed with Errorcode = %ld\n",
+                  static_cast<long>(error));
+    platform_.shell.WriteStandardOutput(line);
+    return 0;
+}
+
+std::unique_ptr<CConnManager> CDownloadAgent::CreateConnManager() { return platform_.links.NewSerialLink(); }
+
+bool CDownloadAgent::PrepareDownload(std::u16string_view fileName) {
+    if (!image_) image_ = std::make_unique<CFirmwareImage>();
+    if (!link_) link_ = CreateConnManager();
+    state_->SetFinished(false);
+    if (fileName.empty()) return false;
+    if (!image_->OpenImage(platform_.folder.File(fileName))) return false;
+    if (!link_ || !link_->Open()) {
+        image_->CloseImage();
+        return false;
+    }
+    state_->SetImageLength(static_cast<double>(image_->File().Length()));
+    state_->SetCompleted(0.0);
+    return true;
+}
+
+int CDownloadAgentVista::SetDesktopLink(bool enable, bool reportFailure) {
+    ServiceManager& services = platform_.services;
+    Ticks& ticks = platform_.ticks;
+    if (enable) {
+        ControlDeviceService(services, ticks, "START", "RapiMgr");
+        return ControlDeviceService(services, ticks, "START", "WcesComm") ? 1 : 0;
+    }
+    if (!ControlDeviceService(services, ticks, "STOP", "WcesComm") &&
+        !ControlDeviceService(services, ticks, "STOP", "WcesComm")) {
+        if (reportFailure) platform_.messages.NotifyOnTop(IDS_STOP_WCESCOMM_FAILED);
+        return 0;
+    }
+    if (!ControlDeviceService(services, ticks, "STOP", "RapiMgr") &&
+        !ControlDeviceService(services, ticks, "STOP", "RapiMgr")) {
+        if (reportFailure) platform_.messages.NotifyOnTop(IDS_STOP_RAPIMGR_FAILED);
+        return 0;
+    }
+    return 1;
+}
+
+std::unique_ptr<CConnManager> CDownloadAgentVista::CreateConnManager() { return platform_.links.NewWinUsbLink(); }
+
+std::unique_ptr<CDownloadAgent> NewDownloadAgent(UpdatePlatform& platform, std::uint32_t packedVersion) {
+    if (app::PlatformPathFromVersion(packedVersion) == app::PlatformPath::Vista) {
+        return std::make_unique<CDownloadAgentVista>(platform);
+    }
+    return std::make_unique<CDownloadAgent>(platform);
+}
+
+}  // namespace flashwise::update

@@ -1,0 +1,19 @@
+#pragma once
+// The boot-loader links the download agents create.
+
+#include <memory>
+
+#include "link/ConnManager.h"
+
+namespace flashwise::update {
+
+class LinkFactory {
+public:
+    virtual ~LinkFactory() = default;
+    // Over the USB serial host device.
+    virtual std::unique_ptr<CConnManager> NewSerialLink() = 0;
+    // Over WinUSB.
+    virtual std::unique_ptr<CConnManager> NewWinUsbLink() = 0;
+};
+
+}  // namespace flashwise::update
