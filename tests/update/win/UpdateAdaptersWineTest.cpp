@@ -1,0 +1,500 @@
+// The update's Windows adapters under Wine: the Remote API bound from the system folder
+// only, a helper deployed onto the simulated phone, the desktop helper run by its full
+// path, the device-center services, the message-aware wait, named events, workers and
+// the connection set-up's wait window.
+// Paths: SimPhoneSetup, DeviceMode, wcestest, SimDccMan, SimService, SimServiceCtl and
+// Satellite (a translation library with the wizard's layouts and texts).
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cwctype>
+#include <fstream>
+#include <functional>
+#include <string>
+
+#include "package/Package.h"
+#include "tests/phone/win/SimulatedPhone.h"
+#include "tests/phone/win/WineTestSupport.h"
+#include "update/CDownloadAgent.h"
+#include "update/ConnectionSetup.h"
+#include "update/HelperDeployment.h"
+#include "update/RapiConnection.h"
+#include "update/ServiceControl.h"
+#include "update/WorkerParameterBlock.h"
+#include "update/win/MessageWait.h"
+#include "update/win/SystemEvents.h"
+#include "update/win/SystemRapi.h"
+#include "update/win/SystemServiceManager.h"
+#include "update/win/SystemThreads.h"
+#include "update/win/SystemTicks.h"
+#include "update/win/SystemUpdatePlatform.h"
+
+namespace flashwise::winetest {
+namespace {
+
+using namespace flashwise::update;
+
+constexpr DWORD kToolBoundMs = 60000;
+constexpr DWORD kEffectBoundMs = 15000;
+
+std::wstring Lower(std::wstring text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return std::towlower(c); });
+    return text;
+}
+
+// Polls until `done` holds or the bound passes.
+template <typename Done>
+bool Eventually(Done done, DWORD boundMs = kEffectBoundMs) {
+    for (DWORD waited = 0; waited < boundMs; waited += 50) {
+        if (done()) return true;
+        Sleep(50);
+    }
+    return done();
+}
+
+// A folder of the test's own that stands for the program's working folder.
+class Scratch {
+public:
+    explicit Scratch(const std::wstring& name) : path_(CurrentFolder() + L"\\" + name) {
+        RemoveTree(path_);
+        CreateDirectoryW(path_.c_str(), nullptr);
+    }
+    ~Scratch() { RemoveTree(path_); }
+    const std::wstring& Path() const { return path_; }
+    std::wstring File(const wchar_t* name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+UpdatePlatform PlatformIn(const std::wstring& folder) {
+    UpdatePlatform platform = SystemUpdatePlatform();
+    return UpdatePlatform{platform.rapi,  platform.files,  platform.package, platform.services, platform.shell,
+                          platform.messages, platform.ticks, platform.links, platform.waits, platform.events,
+                          platform.threads, platform.windows, WorkFolder(std::filesystem::path(folder))};
+}
+
+// ---- the Remote API
+
+TEST(RapiBinding, FromTheSystemFolderOnlyAndTheCallsReachTheDouble) {
+    // A copy of the library beside the program, which is also the working folder.
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    const std::wstring decoy = CurrentFolder() + L"\\Rapi.dll";
+    ASSERT_TRUE(CopyFileW((std::wstring(system) + L"\\Rapi.dll").c_str(), decoy.c_str(), FALSE));
+
+    SimulatedPhone phone("binding", "[phone]\nbattery=77\nos=5.2\n");
+    ASSERT_TRUE(phone.Ready());
+    SystemRapi rapi;
+    {
+        RapiConnection connection = RapiConnection::Request(rapi);
+        ASSERT_TRUE(connection.Started());
+        ASSERT_EQ(connection.WaitReady(3000), WaitOutcome::Signalled);
+        EXPECT_EQ(connection.Result(), kRapiOk);
+        RapiKey root = nullptr;
+        ASSERT_EQ(rapi.OpenPhoneKey(RapiLocalMachine(), u"", &root), 0);
+        EXPECT_EQ(rapi.ClosePhoneKey(root), 0);
+        RapiPowerStatus power;
+        ASSERT_TRUE(rapi.GetPowerStatus(&power, true));
+        EXPECT_EQ(power.batteryLifePercent, 77);
+        RapiVersion version;
+        ASSERT_TRUE(rapi.GetVersion(&version));
+        EXPECT_EQ(version.major, 5u);
+        EXPECT_EQ(version.minor, 2u);
+        EXPECT_EQ(connection.End(), kRapiOk);
+    }
+    // Nothing to end a second time.
+    EXPECT_EQ(rapi.Uninit(), kRapiFail);
+
+    // Every load of the library, one line each, named the system folder's copy.
+    const std::string probes = ReadTextFile(std::wstring(_wgetenv(L"FLASHWISE_PROBE_LOG")));
+    ASSERT_FALSE(probes.empty());
+    std::size_t start = 0;
+    for (std::size_t end; (end = probes.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::wstring loaded = Lower(std::wstring(probes.begin() + start, probes.begin() + end));
+        EXPECT_EQ(loaded, Lower(std::wstring(system) + L"\\rapi.dll"));
+    }
+    DeleteFileW(decoy.c_str());
+}
+
+TEST(RapiBinding, AHelperIsCopiedToThePhoneAndStarted) {
+    SimulatedPhone phone("deploy", "[phone]\nbattery=80\n");
+    ASSERT_TRUE(phone.Ready());
+    Scratch folder(L"deploy-work");
+    ASSERT_TRUE(CopyFileW(GivenPath("DeviceMode").c_str(), folder.File(L"DeviceMode.exe").c_str(), FALSE));
+    UpdatePlatform platform = PlatformIn(folder.Path());
+
+    ASSERT_TRUE(DeployHelper(platform, PhoneHelper::DeviceMode));
+    EXPECT_EQ(ReadTextFile(phone.FileOnDesktop(L"\\windows\\DeviceMode.exe")),
+              ReadTextFile(folder.File(L"DeviceMode.exe")));
+    EXPECT_TRUE(Eventually([&] { return phone.StateText().find("boot_next=bootloader") != std::string::npos; }))
+        << phone.StateText();
+    // The connection was ended: the library has none left to end.
+    EXPECT_EQ(SystemUpdatePlatform().rapi.Uninit(), kRapiFail);
+
+    // The local file was let go of: the clean-up deletes it.
+    DeleteHelperFiles(platform);
+    EXPECT_EQ(GetFileAttributesW(folder.File(L"DeviceMode.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// ---- the desktop helper on the XP path
+
+TEST(DesktopHelper, RunsTheFileItWroteNeverAPlantedOne) {
+    Scratch folder(L"helper-work");
+    ASSERT_TRUE(CopyFileW(GivenPath("wcestest").c_str(), folder.File(L"wcestest.exe").c_str(), FALSE));
+    const std::wstring marker = folder.File(L"planted-ran.txt");
+    ASSERT_TRUE(WriteTextFile(folder.File(L"wcestest.bat"), "echo ran > \"" +
+                                                                 std::string(marker.begin(), marker.end()) + "\"\r\n"));
+    const std::wstring log = folder.File(L"dccman.log");
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION manager{};
+    std::wstring line = L"\"" + GivenPath("SimDccMan") + L"\" --log \"" + log + L"\" --lifetime-ms 60000";
+    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &manager));
+    ASSERT_TRUE(Eventually([] { return FindWindowW(L"DccMan Class", nullptr) != nullptr; }));
+
+    // A search by bare name from here would find the .bat first.
+    const std::wstring previous = CurrentFolder();
+    SetCurrentDirectoryW(folder.Path().c_str());
+    UpdatePlatform platform = PlatformIn(folder.Path());
+    {
+        CDownloadAgent agent(platform);
+        EXPECT_EQ(agent.SetDesktopLink(false, false), 1);
+        EXPECT_TRUE(Eventually([&] { return ReadTextFile(log).find('\n') != std::string::npos; }));
+        EXPECT_EQ(agent.SetDesktopLink(true, false), 1);
+        EXPECT_TRUE(Eventually([&] { return ReadTextFile(log).size() >= 4; }));
+    }
+    SetCurrentDirectoryW(previous.c_str());
+    // Disable all, then serial and USB.
+    EXPECT_EQ(ReadTextFile(log), "0\n10\n");
+    EXPECT_EQ(GetFileAttributesW(marker.c_str()), INVALID_FILE_ATTRIBUTES);
+
+    TerminateProcess(manager.hProcess, 0);
+    CloseHandle(manager.hProcess);
+    CloseHandle(manager.hThread);
+}
+
+// ---- the user-interface thread's pieces
+
+LRESULT CALLBACK CountingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_APP) {
+        ++*reinterpret_cast<int*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST(MessageWait, DispatchesDropsQuitAndWakesForEachReason) {
+    WNDCLASSW type{};
+    type.lpfnWndProc = CountingProcedure;
+    type.hInstance = GetModuleHandleW(nullptr);
+    type.lpszClassName = L"FlashwiseWaitTest";
+    RegisterClassW(&type);
+    HWND window = CreateWindowW(L"FlashwiseWaitTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    int dispatched = 0;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&dispatched));
+
+    MessageWait waits;
+    for (int i = 0; i < 3; ++i) PostMessageW(window, WM_APP, 0, 0);
+    PostQuitMessage(0);
+    waits.DispatchQueued();
+    EXPECT_EQ(dispatched, 3);
+    MSG left;
+    EXPECT_FALSE(PeekMessageW(&left, nullptr, 0, 0, PM_REMOVE)) << "the quit request was removed";
+
+    HANDLE first = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE second = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    WakeResult woke = waits.WaitForHandlesOrInput({first, second}, 50);
+    EXPECT_EQ(woke.wake, Wake::TimedOut);
+
+    SetEvent(second);
+    woke = waits.WaitForHandlesOrInput({first, second}, 5000);
+    EXPECT_EQ(woke.wake, Wake::Handle);
+    EXPECT_EQ(woke.index, 1u);
+    SetEvent(first);
+    EXPECT_EQ(waits.WaitForHandlesOrInput({first, second}, 5000).index, 0u) << "the first in order counts";
+
+    ResetEvent(first);
+    ResetEvent(second);
+    const DWORD self = GetCurrentThreadId();
+    SystemThreads threads;
+    const auto poster = threads.Start([self] {
+        Sleep(100);
+        PostThreadMessageW(self, WM_APP + 1, 0, 0);
+    });
+    ASSERT_NE(poster, nullptr);
+    EXPECT_EQ(waits.WaitForHandlesOrInput({first, second}, 5000).wake, Wake::Input);
+    WaitForSingleObject(poster->Handle(), 5000);
+    waits.DispatchQueued();
+    CloseHandle(first);
+    CloseHandle(second);
+    DestroyWindow(window);
+}
+
+TEST(NamedEvents, AnEventLeftSignalledIsResetWhenCreated) {
+    SystemEvents events;
+    HANDLE stale = CreateEventW(nullptr, TRUE, TRUE, L"FlashwiseStaleEvent");
+    ASSERT_NE(stale, nullptr);
+    {
+        NamedEvent fresh = NamedEvent::Create(events, u"FlashwiseStaleEvent", true);
+        ASSERT_TRUE(fresh.Valid());
+        EXPECT_EQ(WaitForSingleObject(fresh.Handle(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+        NamedEvent opened = NamedEvent::Open(events, u"FlashwiseStaleEvent");
+        ASSERT_TRUE(opened.Valid());
+        EXPECT_TRUE(opened.Set());
+        EXPECT_EQ(WaitForSingleObject(stale, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    }
+    CloseHandle(stale);
+    EXPECT_FALSE(NamedEvent::Open(events, u"FlashwiseStaleEvent").Valid()) << "gone with its last handle";
+}
+
+struct SlowBlock {
+    HANDLE go = nullptr;
+    HANDLE done = nullptr;
+    int value = 0;
+    std::atomic<int> seen{0};
+};
+
+TEST(Workers, TheParameterBlockOutlivesWhoeverStartedTheWorker) {
+    SystemThreads threads;
+    auto block = std::make_shared<SlowBlock>();
+    block->go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    block->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    block->value = 42;
+    HANDLE go = block->go;
+    HANDLE done = block->done;
+    std::weak_ptr<SlowBlock> watch = block;
+    StartWorker<SlowBlock>(threads, std::move(block), [](SlowBlock& b) {
+        WaitForSingleObject(b.go, 10000);
+        b.seen = b.value;
+        SetEvent(b.done);
+    });
+    // The starter has let go of both the block and the worker.
+    EXPECT_FALSE(watch.expired());
+    SetEvent(go);
+    ASSERT_EQ(WaitForSingleObject(done, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_TRUE(Eventually([&] { return watch.expired(); }));
+    CloseHandle(go);
+    CloseHandle(done);
+}
+
+// ---- the connection set-up's window
+
+struct WindowSearch {
+    const std::function<bool(HWND)>* match;
+    HWND found;
+};
+
+BOOL CALLBACK VisitWindow(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<WindowSearch*>(parameter);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || !(*search->match)(window)) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+std::wstring WindowText(HWND window) {
+    wchar_t text[256] = {};
+    GetWindowTextW(window, text, 256);
+    return text;
+}
+
+// The first top-level window of this process for which `match` holds.
+HWND FindOwnWindow(const std::function<bool(HWND)>& match) {
+    WindowSearch search{&match, nullptr};
+    EnumWindows(&VisitWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// Finds the wait window of this process while the connection thread runs.
+struct WindowSeen {
+    HWND window = nullptr;
+    bool visible = false;
+    bool topmost = false;
+    bool owned = true;
+};
+
+class WatchingLink : public CConnManager {
+public:
+    WatchingLink(WindowSeen& seen, std::wstring text) : seen_(seen), text_(std::move(text)) {}
+    // Runs on the connection thread while the user-interface thread waits.
+    bool Open() override {
+        const HWND window =
+            FindOwnWindow([&](HWND w) { return GetDlgItem(w, 1012) && WindowText(GetDlgItem(w, 1012)) == text_; });
+        if (window != nullptr) {
+            seen_.window = window;
+            seen_.visible = IsWindowVisible(window) != FALSE;
+            seen_.topmost = (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+            seen_.owned = GetWindow(window, GW_OWNER) != nullptr;
+        }
+        return seen_.window != nullptr;
+    }
+
+private:
+    WindowSeen& seen_;
+    std::wstring text_;
+};
+
+class WatchingLinks : public LinkFactory {
+public:
+    explicit WatchingLinks(WindowSeen& seen, std::wstring text) : seen_(seen), text_(std::move(text)) {}
+    std::unique_ptr<CConnManager> NewSerialLink() override { return Make(); }
+    std::unique_ptr<CConnManager> NewWinUsbLink() override { return Make(); }
+
+private:
+    std::unique_ptr<CConnManager> Make() { return std::make_unique<WatchingLink>(seen_, text_); }
+    WindowSeen& seen_;
+    std::wstring text_;
+};
+
+class LinkAlwaysReleased : public CDownloadAgent {
+public:
+    using CDownloadAgent::CDownloadAgent;
+    int SetDesktopLink(bool, bool) override { return 1; }
+};
+
+TEST(SetupConnectionWindow, TopmostWithoutOwnerWhileWaitingAndGoneOnReturn) {
+    HMODULE satellite = LoadLibraryExW(GivenPath("Satellite").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(satellite, nullptr);
+    package::SetStringSource(satellite);
+    std::wstring text;
+    ASSERT_TRUE(package::LoadPackageString(43, text));
+
+    Scratch folder(L"setup-work");
+    ASSERT_TRUE(WriteTextFile(folder.File(L"Tarn_G4.abi"), std::string(600, 'x')));
+    WindowSeen seen;
+    WatchingLinks links(seen, text);
+    UpdatePlatform real = PlatformIn(folder.Path());
+    UpdatePlatform platform{real.rapi,  real.files,  real.package, real.services, real.shell,  real.messages,
+                            real.ticks, links,       real.waits,   real.events,   real.threads, real.windows,
+                            real.folder};
+    {
+        LinkAlwaysReleased agent(platform);
+        EXPECT_TRUE(SetupConnection(platform, &agent, u"Tarn_G4.abi"));
+        ASSERT_NE(seen.window, nullptr);
+        EXPECT_TRUE(seen.visible);
+        EXPECT_TRUE(seen.topmost);
+        EXPECT_FALSE(seen.owned);
+        EXPECT_FALSE(IsWindow(seen.window)) << "destroyed before SetupConnection returned";
+        EXPECT_TRUE(agent.Image()->IsOpen());
+    }
+    package::SetStringSource(nullptr);
+    FreeLibrary(satellite);
+}
+
+// ---- the device-center services (Vista path)
+
+class Services : public testing::Test {
+protected:
+    void Install(const wchar_t* name, const std::wstring& options, const wchar_t* preset) {
+        Ctl(std::wstring(L"remove ") + name);
+        const ProcessResult installed =
+            Ctl(std::wstring(L"install ") + name + L" \"" + GivenPath("SimService") + L"\" " + options);
+        ASSERT_TRUE(installed.ended && installed.exitCode == 0) << installed.output;
+        installed_.push_back(name);
+        ASSERT_EQ(Ctl(std::wstring(L"preset ") + name + L" " + preset).exitCode, 0u);
+    }
+    std::string Query(const wchar_t* name) { return Ctl(std::wstring(L"query ") + name).output; }
+    void TearDown() override {
+        for (const std::wstring& name : installed_) Ctl(L"remove " + name);
+    }
+    static ProcessResult Ctl(const std::wstring& arguments) {
+        return RunCaptured(L"\"" + GivenPath("SimServiceCtl") + L"\" " + arguments, kToolBoundMs);
+    }
+
+    SystemServiceManager manager_;
+    SystemTicks ticks_;
+    std::vector<std::wstring> installed_;
+};
+
+TEST_F(Services, StopDisablesStartEnables) {
+    Install(L"WcesComm", L"--start auto", L"running");
+    EXPECT_TRUE(ControlDeviceService(manager_, ticks_, "stop", "WcesComm"));
+    EXPECT_EQ(Query(L"WcesComm"), "state=stopped start=disabled\n");
+    EXPECT_TRUE(ControlDeviceService(manager_, ticks_, "STOP", "WcesComm")) << "already stopped";
+    EXPECT_TRUE(ControlDeviceService(manager_, ticks_, "START", "WcesComm"));
+    EXPECT_EQ(Query(L"WcesComm"), "state=running start=auto\n");
+    EXPECT_FALSE(ControlDeviceService(manager_, ticks_, "STOP", "NoSuchService"));
+}
+
+TEST_F(Services, PendingRefusedAndDisabledServices) {
+    Install(L"WcesComm", L"--start auto --stop-delay-ms 2500", L"running");
+    Install(L"RapiMgr", L"--start auto --refuse-stop", L"running");
+    // A slow stop within the queries.
+    EXPECT_TRUE(ControlDeviceService(manager_, ticks_, "STOP", "WcesComm"));
+    // A refused stop, and the restore that undoes its mark.
+    EXPECT_FALSE(ControlDeviceService(manager_, ticks_, "STOP", "RapiMgr"));
+    EXPECT_EQ(Query(L"RapiMgr"), "state=running start=disabled\n");
+    EXPECT_TRUE(ControlDeviceService(manager_, ticks_, "START", "RapiMgr"));
+    EXPECT_EQ(Query(L"RapiMgr"), "state=running start=auto\n");
+    // A disabled, stopped service is enabled before it is started.
+    EXPECT_EQ(Query(L"WcesComm"), "state=stopped start=disabled\n");
+    EXPECT_TRUE(ControlDeviceService(manager_, ticks_, "START", "WcesComm"));
+    EXPECT_EQ(Query(L"WcesComm"), "state=running start=auto\n");
+    // A stop under way fails a second stop at once.
+    SERVICE_STATUS status{};
+    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceW(scm, L"WcesComm", SERVICE_ALL_ACCESS);
+    ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+    EXPECT_FALSE(ControlDeviceService(manager_, ticks_, "STOP", "WcesComm"));
+    CloseServiceHandle(service);
+    CloseServiceHandle(scm);
+    // A service removed while it stops stays behind until it has stopped.
+    EXPECT_TRUE(Eventually([&] { return Query(L"WcesComm").rfind("state=stopped", 0) == 0; }));
+}
+
+// The message a failed release shows comes from the connection thread while the topmost
+// wait window is up: it must be above it and belong to no window.
+TEST_F(Services, AFailedReleaseSaysSoAboveEveryWindow) {
+    HMODULE satellite = LoadLibraryExW(GivenPath("Satellite").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(satellite, nullptr);
+    package::SetStringSource(satellite);
+    std::wstring expected;
+    ASSERT_TRUE(package::LoadPackageString(41, expected));
+    Install(L"WcesComm", L"--start auto --refuse-stop", L"running");
+    Install(L"RapiMgr", L"--start auto", L"running");
+
+    struct Seen {
+        std::wstring text;
+        bool topmost = false;
+        bool owned = true;
+    } seen;
+    SystemThreads threads;
+    const auto watcher = threads.Start([&seen] {
+        for (int tries = 0; tries < 300; ++tries) {
+            // Looked at once it shows, when its set-up is done.
+            const HWND box =
+                FindOwnWindow([](HWND w) { return GetDlgItem(w, 0xFFFF) != nullptr && IsWindowVisible(w); });
+            if (box != nullptr) {
+                seen.text = WindowText(GetDlgItem(box, 0xFFFF));
+                seen.topmost = (GetWindowLongW(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+                seen.owned = GetWindow(box, GW_OWNER) != nullptr;
+                PostMessageW(box, WM_COMMAND, IDOK, 0);
+                return;
+            }
+            Sleep(100);
+        }
+    });
+    ASSERT_NE(watcher, nullptr);
+    UpdatePlatform platform = PlatformIn(CurrentFolder());
+    {
+        CDownloadAgentVista agent(platform);
+        EXPECT_EQ(agent.SetDesktopLink(false, true), 0);
+    }
+    WaitForSingleObject(watcher->Handle(), 40000);
+    EXPECT_EQ(seen.text, expected);
+    EXPECT_TRUE(seen.topmost);
+    EXPECT_FALSE(seen.owned);
+    EXPECT_EQ(Query(L"RapiMgr"), "state=running start=auto\n") << "left alone";
+    package::SetStringSource(nullptr);
+    FreeLibrary(satellite);
+}
+
+}  // namespace
+}  // namespace flashwise::winetest
