@@ -38,7 +38,8 @@ int CDownloadAgent::SetDesktopLink(bool enable, bool) {
 std::unique_ptr<CConnManager> CDownloadAgent::CreateConnManager() { return platform_.links.NewSerialLink(); }
 
 bool CDownloadAgent::PrepareDownload(std::u16string_view fileName) {
-    if (!image_) image_ = std::make_unique<CFirmwareImage>();
+    // ExtRom.tmp goes where every other file of the program goes.
+    if (!image_) image_ = std::make_unique<CFirmwareImage>(platform_.folder);
     if (!link_) link_ = CreateConnManager();
     state_->SetFinished(false);
     if (fileName.empty()) return false;

@@ -10,10 +10,10 @@
 namespace flashwise::update {
 
 const HelperFile kHelperFiles[4] = {
-    {103, u"SysReboot.exe"},
-    {149, u"DeviceSpy.exe"},
-    {146, u"DeviceMode.exe"},
-    {150, kDesktopHelperFile},
+    {IDBIN_SYSREBOOT, u"SysReboot.exe"},
+    {IDBIN_DEVICESPY, u"DeviceSpy.exe"},
+    {IDBIN_DEVICEMODE, u"DeviceMode.exe"},
+    {IDBIN_WCESTEST, kDesktopHelperFile},
 };
 
 namespace {
@@ -126,7 +126,8 @@ bool ExtractImageFiles(UpdatePlatform& platform, WindowRef page) {
         unsigned binaryId;
         unsigned nameId;
     };
-    constexpr ImageFile kImageFiles[] = {{152, IDS_IMAGE_FILE_NAME}, {153, IDS_BOOT_LOADER_IMAGE_FILE_NAME}};
+    constexpr ImageFile kImageFiles[] = {{IDBIN_FIRMWARE_IMAGE, IDS_IMAGE_FILE_NAME},
+                                         {IDBIN_BOOT_LOADER_IMAGE, IDS_BOOT_LOADER_IMAGE_FILE_NAME}};
     for (const ImageFile& image : kImageFiles) {
         bool readable = false;
         std::uint32_t error = 0;

@@ -22,7 +22,8 @@ TEST(DownloadAgent, ThePlatformPathRuleChoosesTheClassAndItsLink) {
     for (const Row& row : rows) {
         FakeUpdatePlatform fake;
         auto agent = NewDownloadAgent(fake.platform, row.packedVersion);
-        EXPECT_EQ(dynamic_cast<CDownloadAgentVista*>(agent.get()) != nullptr, row.vista) << std::hex << row.packedVersion;
+        const bool vista = dynamic_cast<CDownloadAgentVista*>(agent.get()) != nullptr;
+        EXPECT_EQ(vista, row.vista) << std::hex << row.packedVersion;
         EXPECT_EQ(agent->NewerOs(), 1u);
         EXPECT_FALSE(agent->State().IsFinished());
         EXPECT_EQ(agent->Link(), nullptr);

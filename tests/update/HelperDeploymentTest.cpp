@@ -25,7 +25,10 @@ std::vector<std::uint8_t> Bytes(std::size_t size, std::uint8_t seed) {
 }
 
 void FillPackage(FakeUpdatePlatform& fake) {
-    for (const unsigned id : {103u, 149u, 146u, 150u, 152u, 153u}) fake.package.binaries[id] = Bytes(100 + id, id);
+    for (const unsigned id : {IDBIN_SYSREBOOT, IDBIN_DEVICESPY, IDBIN_DEVICEMODE, IDBIN_WCESTEST, IDBIN_FIRMWARE_IMAGE,
+                              IDBIN_BOOT_LOADER_IMAGE}) {
+        fake.package.binaries[id] = Bytes(100 + id, id);
+    }
     fake.package.texts[IDS_IMAGE_FILE_NAME] = u"Tarn_G4.abi";
     fake.package.texts[IDS_BOOT_LOADER_IMAGE_FILE_NAME] = u"Tarn_G4_SPBL.abi";
 }
@@ -45,7 +48,8 @@ TEST(ExtractHelperFiles, WritesTheFourHiddenOrStopsAtTheFirstFailure) {
     };
     const Row rows[] = {
         {"all four", [](FakeUpdatePlatform&) {}, true, kHelpers},
-        {"DeviceMode missing from the package", [](FakeUpdatePlatform& f) { f.package.binaries.erase(146); }, false,
+        {"DeviceMode missing from the package",
+         [](FakeUpdatePlatform& f) { f.package.binaries.erase(IDBIN_DEVICEMODE); }, false,
          {"DeviceSpy.exe", "SysReboot.exe"}},
         {"DeviceSpy cannot be created",
          [](FakeUpdatePlatform& f) { f.files.createErrors["DeviceSpy.exe"] = 5; }, false, {"SysReboot.exe"}},
@@ -70,7 +74,7 @@ TEST(ExtractHelperFiles, WritesTheFourHiddenOrStopsAtTheFirstFailure) {
     FakeUpdatePlatform fake;
     FillPackage(fake);
     ASSERT_TRUE(ExtractHelperFiles(fake.platform));
-    fake.package.binaries[149] = Bytes(3, 9);
+    fake.package.binaries[IDBIN_DEVICESPY] = Bytes(3, 9);
     ASSERT_TRUE(ExtractHelperFiles(fake.platform));
     EXPECT_EQ(fake.files.files["DeviceSpy.exe"].bytes, Bytes(3, 9));
     EXPECT_TRUE(fake.files.files["DeviceSpy.exe"].hidden);
@@ -96,7 +100,8 @@ TEST(ExtractImageFiles, TheMessageFollowsTheErrorOfTheFailedWrite) {
          {"message 36 owned"}},
         {"no file name", [](FakeUpdatePlatform& f) { f.package.texts.erase(IDS_IMAGE_FILE_NAME); }, false,
          {"message 36 owned"}},
-        {"image missing from the package", [](FakeUpdatePlatform& f) { f.package.binaries.erase(152); }, false, {}},
+        {"image missing from the package",
+         [](FakeUpdatePlatform& f) { f.package.binaries.erase(IDBIN_FIRMWARE_IMAGE); }, false, {}},
     };
     int page = 0;
     for (const Row& row : rows) {
@@ -139,8 +144,8 @@ TEST(DeployHelper, EveryOutcomeEndsTheConnectionAndClosesEveryFile) {
          [](FakeUpdatePlatform& f) { f.rapi.initExRecord = 0x80004005; }, false, true, false},
         {"blocking connection fails", PhoneHelper::DeviceSpy,
          [](FakeUpdatePlatform& f) { f.rapi.initResult = 0x80004005; }, false, true, false},
-        {"phone file not created", PhoneHelper::DeviceMode, [](FakeUpdatePlatform& f) { f.rapi.createFileFails = true; },
-         false, true, false},
+        {"phone file not created", PhoneHelper::DeviceMode,
+         [](FakeUpdatePlatform& f) { f.rapi.createFileFails = true; }, false, true, false},
         {"second piece refused", PhoneHelper::DeviceMode, [](FakeUpdatePlatform& f) { f.rapi.failWriteAt = 1; }, false,
          true, false},
         {"short write on the phone", PhoneHelper::SysReboot, [](FakeUpdatePlatform& f) { f.rapi.shortWriteAt = 0; },

@@ -50,6 +50,8 @@ bool SystemLocalFiles::CanOpenForReading(const std::filesystem::path& path) {
     return true;
 }
 
-bool SystemLocalFiles::Delete(const std::filesystem::path& path) { return DeleteFileW(path.wstring().c_str()) != FALSE; }
+bool SystemLocalFiles::Delete(const std::filesystem::path& path) {
+    return DeleteFileW(path.wstring().c_str()) != FALSE;
+}
 
 }  // namespace flashwise::update

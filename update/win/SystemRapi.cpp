@@ -45,17 +45,21 @@ const Entries* Bound() {
     HMODULE library = LoadSystemLibrary(L"Rapi.dll");
     if (library == nullptr) return nullptr;
     Entries e;
-    const bool all = Resolve(library, "CeRapiInit", &e.init) && Resolve(library, "CeRapiInitEx", &e.initEx) &&
-                     Resolve(library, "CeRapiUninit", &e.uninit) && Resolve(library, "CeGetLastError", &e.lastError) &&
-                     Resolve(library, "CeRegOpenKeyEx", &e.regOpen) &&
-                     Resolve(library, "CeRegQueryValueEx", &e.regQuery) &&
-                     Resolve(library, "CeRegCloseKey", &e.regClose) && Resolve(library, "CeCreateFile", &e.createFile) &&
-                     Resolve(library, "CeWriteFile", &e.writeFile) &&
-                     Resolve(library, "CeSetEndOfFile", &e.setEndOfFile) &&
-                     Resolve(library, "CeCloseHandle", &e.closeHandle) &&
-                     Resolve(library, "CeCreateProcess", &e.createProcess) &&
-                     Resolve(library, "CeGetSystemPowerStatusEx", &e.powerStatus) &&
-                     Resolve(library, "CeGetVersionEx", &e.version);
+    const bool all =
+        Resolve(library, "CeRapiInit", &e.init) &&
+        Resolve(library, "CeRapiInitEx", &e.initEx) &&
+        Resolve(library, "CeRapiUninit", &e.uninit) &&
+        Resolve(library, "CeGetLastError", &e.lastError) &&
+        Resolve(library, "CeRegOpenKeyEx", &e.regOpen) &&
+        Resolve(library, "CeRegQueryValueEx", &e.regQuery) &&
+        Resolve(library, "CeRegCloseKey", &e.regClose) &&
+        Resolve(library, "CeCreateFile", &e.createFile) &&
+        Resolve(library, "CeWriteFile", &e.writeFile) &&
+        Resolve(library, "CeSetEndOfFile", &e.setEndOfFile) &&
+        Resolve(library, "CeCloseHandle", &e.closeHandle) &&
+        Resolve(library, "CeCreateProcess", &e.createProcess) &&
+        Resolve(library, "CeGetSystemPowerStatusEx", &e.powerStatus) &&
+        Resolve(library, "CeGetVersionEx", &e.version);
     if (!all) {
         FreeLibrary(library);
         return nullptr;
