@@ -89,6 +89,7 @@ TEST(DownloadAgent, PrepareDownloadOutcomes) {
         EXPECT_EQ(agent.Image()->IsOpen(), row.imageOpenAfter) << row.what;
         EXPECT_FALSE(agent.State().IsFinished()) << row.what;
         EXPECT_EQ(fake.log.Count("link Open"), row.imageExists && *row.fileName ? 1u : 0u) << row.what;
+        EXPECT_EQ(agent.Image()->ExtRomPath(), fake.folder / "ExtRom.tmp") << row.what;
         if (row.result) {
             EXPECT_EQ(agent.State().ImageLength(), 4096.0);
             EXPECT_EQ(agent.State().Completed(), 0.0);
