@@ -108,6 +108,9 @@ void DeleteAll(UpdatePlatform& platform, bool imageFiles) {
         const std::u16string name = platform.package.Text(nameId);
         if (!name.empty()) platform.files.Delete(platform.folder.File(name));
     }
+    // The download deletes its unpacked entry itself, but not when it fails before the
+    // unit is sent; nothing of the program's may stay behind.
+    platform.files.Delete(platform.folder.ExtRomFile());
 }
 
 }  // namespace

@@ -43,11 +43,12 @@ bool DeployHelper(UpdatePlatform& platform, PhoneHelper helper);
 // Deletes the four helper executables; failures are ignored.
 void DeleteHelperFiles(UpdatePlatform& platform);
 
-// Deletes the helper executables and both image files; failures are ignored.
+// Deletes the helper executables, both image files and any ExtRom.tmp left by a failed
+// download; failures are ignored.
 void DeleteWrittenFiles(UpdatePlatform& platform);
 
 // Every failure exit of the update: restores the desktop link, waits a second, deletes
-// all six files.
+// every file the program wrote.
 void CleanUpAfterFailure(UpdatePlatform& platform, CDownloadAgent& agent);
 
 // The update page's Cancel command. Asks text 2 (Yes/No); on Yes ends the page with the

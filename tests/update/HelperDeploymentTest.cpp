@@ -250,7 +250,8 @@ TEST(HelperRemoval, DeletionsInOrderAndTheCleanUpAfterAFailure) {
               (std::vector<std::string>{"shell run wcestest.exe /c:su", "file Delete SysReboot.exe",
                                         "file Delete DeviceSpy.exe", "file Delete DeviceMode.exe",
                                         "file Delete wcestest.exe", "file Delete Tarn_G4.abi",
-                                        "file Delete Tarn_G4_SPBL.abi", "rapi Uninit"}));
+                                        "file Delete Tarn_G4_SPBL.abi", "file Delete ExtRom.tmp",
+                                        "rapi Uninit"}));
     EXPECT_TRUE(fake.files.files.empty());
 }
 
