@@ -118,6 +118,46 @@ std::optional<PhoneSettings> ReadPhoneSettings(const IniDocument& document, std:
             r.Fail("boot_next");
     }
     r.Number("restarts", s.restarts);
+
+    r.OptionalNumber("init_result", s.initResult);
+    r.Flag("init_blocks", s.initBlocks);
+    r.OptionalNumber("initex_return", s.initExReturn);
+    r.OptionalNumber("initex_result", s.initExResult);
+    r.Flag("initex_completes", s.initExCompletes);
+    r.OptionalNumber("root_probe_error", s.rootProbeError);
+    r.Flag("power_query", s.powerQuery);
+    r.Flag("version_query", s.versionQuery);
+    r.String("create_file_fails", s.createFileFails);
+    r.Number("create_file_error", s.createFileError);
+    if (s.createFileError == 0)
+        r.Fail("create_file_error");
+    r.OptionalNumber("write_short_at", s.writeShortAt);
+    r.Number("create_process_error", s.createProcessError);
+    if (const std::string* grow = r.Text("grow_value")) {
+        // NAME:BYTES, an even size of at least one character and its terminator.
+        const std::size_t colon = grow->rfind(':');
+        char* end = nullptr;
+        const unsigned long bytes = colon == std::string::npos ? 0 : std::strtoul(grow->c_str() + colon + 1, &end, 10);
+        if (colon == std::string::npos || colon == 0 || colon + 1 == grow->size() || *end != '\0' || bytes < 4 ||
+            bytes % 2 != 0 || bytes > kGrownValueLimit)
+            r.Fail("grow_value");
+        else {
+            s.growValue = grow->substr(0, colon);
+            s.growToBytes = static_cast<std::uint32_t>(bytes);
+        }
+    }
+    r.Flag("devicespy_writes", s.deviceSpyWrites);
+    r.Number("devicespy_delay_ms", s.deviceSpyDelayMs);
+    s.deviceSpyDelayMs = std::min(s.deviceSpyDelayMs, kConnectDelayLimitMs);
+
+    std::string desktopError;
+    const std::optional<DesktopLink> desktop = ReadDesktopLink(document, &desktopError);
+    if (!desktop) {
+        if (r.ok && error)
+            *error = desktopError;
+        return std::nullopt;
+    }
+    s.desktop = *desktop;
     if (!r.ok)
         return std::nullopt;
     return s;

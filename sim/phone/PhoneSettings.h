@@ -18,17 +18,22 @@
 //   mode=normal              normal or bootloader (the phone then has no desktop link)
 //   boot_next=normal         what the next restart starts; DeviceMode sets bootloader
 //   restarts=0               restarts so far
+//
+// What the Remote API double and the phone's DeviceSpy do on demand, and the desktop's
+// hold on the phone ("[desktop]", DesktopLink.h), are listed in sim/phone/README.md.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "sim/phone/DesktopLink.h"
 #include "sim/phone/IniDocument.h"
 
 namespace flashwise::simphone {
 
 constexpr char kPhoneSection[] = "phone";
 constexpr std::uint32_t kConnectDelayLimitMs = 120000;
+constexpr std::uint32_t kGrownValueLimit = 65536;
 
 struct PhoneSettings {
     bool reachable = true;
@@ -50,8 +55,30 @@ struct PhoneSettings {
     bool bootLoaderAtRestart = false;
     std::uint32_t restarts = 0;
 
+    // The Remote API double's misbehaviour on demand.
+    std::optional<std::uint32_t> initResult;       // what CeRapiInit returns
+    bool initBlocks = false;                       // CeRapiInit waits while this holds
+    std::optional<std::uint32_t> initExReturn;     // what CeRapiInitEx itself returns
+    std::optional<std::uint32_t> initExResult;     // the result its attempt ends with
+    bool initExCompletes = true;                   // false: its attempt never ends
+    std::optional<std::uint32_t> rootProbeError;   // opening the registry root fails so
+    bool powerQuery = true;
+    bool versionQuery = true;
+    std::string createFileFails;                   // this phone path cannot be created
+    std::uint32_t createFileError = 5;             // ERROR_ACCESS_DENIED
+    std::optional<std::uint32_t> writeShortAt;     // phone files stop growing at this byte
+    std::uint32_t createProcessError = 0;          // nonzero: no program starts
+    std::string growValue;                         // this value grows after its size query
+    std::uint32_t growToBytes = 0;
+
+    // The phone's DeviceSpy run.
+    bool deviceSpyWrites = true;
+    std::uint32_t deviceSpyDelayMs = 0;
+
+    DesktopLink desktop;
+
     // The desktop software can talk to the phone.
-    bool Connectable() const { return reachable && !inBootLoader; }
+    bool Connectable() const { return reachable && !inBootLoader && desktop.SyncLinkUp(); }
 };
 
 // Nullopt with *error naming the key for a value that does not parse.

@@ -1,8 +1,10 @@
+#include "sim/phone/DesktopLink.h"
 #include "sim/phone/IniDocument.h"
 #include "sim/phone/PhonePath.h"
 #include "sim/phone/PhoneRegistry.h"
 #include "sim/phone/PhoneSettings.h"
 #include "sim/phone/Utf16Text.h"
+#include "sim/phone/WorldLog.h"
 
 #include <gtest/gtest.h>
 
@@ -110,12 +112,80 @@ TEST(PhoneSettings, DefaultsValuesAndRefusals)
     EXPECT_EQ(set->connectDelayMs, kConnectDelayLimitMs);
     EXPECT_EQ(set->connectResult, 0x80004005u);
 
+    const auto faults = ReadPhoneSettings(ParseOk("[phone]\ninitex_completes=0\ninit_blocks=1\ninit_result=0x8007000E\n"
+                                                  "create_file_fails=\\windows\\DeviceMode.exe\nwrite_short_at=100\n"
+                                                  "grow_value=vExtROM:4100\ndevicespy_delay_ms=999999\n"));
+    ASSERT_TRUE(faults);
+    EXPECT_FALSE(faults->initExCompletes);
+    EXPECT_TRUE(faults->initBlocks);
+    EXPECT_EQ(faults->initResult, 0x8007000Eu);
+    EXPECT_EQ(faults->createFileFails, "\\windows\\DeviceMode.exe");
+    EXPECT_EQ(faults->createFileError, 5u) << "access denied unless told otherwise";
+    EXPECT_EQ(faults->writeShortAt, 100u);
+    EXPECT_EQ(faults->growValue, "vExtROM");
+    EXPECT_EQ(faults->growToBytes, 4100u);
+    EXPECT_EQ(faults->deviceSpyDelayMs, kConnectDelayLimitMs);
+
     std::string error;
     for (const char* bad : {"battery=101", "battery=-1", "os=5", "os=5.", "os=.1", "os=a.b", "reachable=yes",
-                            "mode=recovery", "connect_delay_ms=1s"}) {
+                            "mode=recovery", "connect_delay_ms=1s", "create_file_error=0", "grow_value=vROM",
+                            "grow_value=vROM:4099", "grow_value=:4100", "grow_value=vROM:2", "power_query=no"}) {
         EXPECT_FALSE(ReadPhoneSettings(ParseOk(std::string("[phone]\n") + bad + "\n"), &error)) << bad;
         EXPECT_EQ(error.rfind("[phone] ", 0), 0u) << bad;
     }
+}
+
+TEST(DesktopLink, TheSyncLinkNeedsUsbAndBothServicesWhereTheWorldHasThem)
+{
+    struct Row {
+        const char* desktop;
+        bool syncLinkUp;
+        bool holdsPhone;
+    };
+    const Row rows[] = {
+        {"", true, false},  // no stand-in in this world: nothing holds the phone
+        {"connection_types=10", true, true},
+        {"connection_types=2", false, false},
+        {"connection_types=0", false, false},
+        {"WcesComm=running\nRapiMgr=running", true, true},
+        {"WcesComm=stopped\nRapiMgr=running", false, true},
+        {"WcesComm=stopped\nRapiMgr=start-pending", false, true},
+        {"WcesComm=stopped\nRapiMgr=stopped", false, false},
+    };
+    for (const Row& row : rows) {
+        const auto settings = ReadPhoneSettings(ParseOk(std::string("[phone]\n[desktop]\n") + row.desktop + "\n"));
+        ASSERT_TRUE(settings) << row.desktop;
+        EXPECT_EQ(settings->desktop.SyncLinkUp(), row.syncLinkUp) << row.desktop;
+        EXPECT_EQ(settings->Connectable(), row.syncLinkUp) << row.desktop;
+        EXPECT_EQ(settings->desktop.HoldsPhone(), row.holdsPhone) << row.desktop;
+    }
+    std::string error;
+    EXPECT_FALSE(ReadPhoneSettings(ParseOk("[desktop]\nRapiMgr=paused\n"), &error));
+    EXPECT_EQ(error, "[desktop] RapiMgr: bad value");
+    EXPECT_FALSE(ReadPhoneSettings(ParseOk("[desktop]\nconnection_types=-8\n")));
+
+    IniDocument document;
+    SetConnectionTypes(document, 0);
+    EXPECT_TRUE(SetServiceState(document, "wcescomm", ServiceState::StopPending));
+    EXPECT_FALSE(SetServiceState(document, "Spooler", ServiceState::Running));
+    EXPECT_EQ(document.Serialize(), "[desktop]\nconnection_types=0\nWcesComm=stop-pending\n");
+}
+
+TEST(WorldLog, LinesRoundTripAndBrokenLinesAreSkipped)
+{
+    WorldAct act;
+    act.ms = 1234567;
+    act.source = "rapi";
+    act.act = "CeCreateFile";
+    act.fields = {{"path", "\\My Documents\\100%.txt"}, {"handle", HexWord(0xC0DE)}, {"empty", ""}};
+    const std::string line = FormatWorldAct(act);
+    EXPECT_EQ(line, "1234567 rapi CeCreateFile path=\\My%20Documents\\100%25.txt handle=0x0000C0DE empty=\n");
+    const auto acts = ParseWorldLog("12 x\n" + line + "x1 a b\n7 a b c\n8 scm start-type name=RapiMgr");
+    ASSERT_EQ(acts.size(), 1u) << "a line without an act, a bad time, a bad field and an unfinished line are skipped";
+    EXPECT_EQ(acts[0].ms, 1234567u);
+    EXPECT_EQ(acts[0].Field("path"), "\\My Documents\\100%.txt");
+    EXPECT_EQ(acts[0].Field("empty"), "");
+    EXPECT_FALSE(acts[0].Field("size"));
 }
 
 TEST(PhoneSettings, RestartGoesToTheBootLoaderOnlyWhenMarked)
