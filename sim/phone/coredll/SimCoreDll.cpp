@@ -1,6 +1,7 @@
 // "COREDLL.DLL" of the simulated phone: the system calls that the phone-side helpers
 // make, served from the phone's state. Exported under the phone's own names
-// (SimCoreDll.def).
+// (SimCoreDll.def). The phone's state can make DeviceSpy's run write nothing (its
+// registry opens refused) or write late (its first registry open held back).
 
 #include <windows.h>
 
@@ -60,6 +61,34 @@ BOOL SetBootMode(LPVOID in, DWORD inSize)
     return store.Save() ? TRUE : Fail(ERROR_WRITE_FAULT);
 }
 
+bool RunByDeviceSpy()
+{
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    const std::wstring own(path, length);
+    return EqualsIgnoringCase(WideToUtf8(own.substr(own.find_last_of(L'\\') + 1)), "DeviceSpy.exe");
+}
+
+// DeviceSpy's way into the registry; ERROR_SUCCESS lets it go on.
+LONG DeviceSpyGate()
+{
+    static bool delayed = false;
+    if (!RunByDeviceSpy())
+        return ERROR_SUCCESS;
+    const std::optional<PhoneSettings> settings = CurrentPhoneSettings();
+    if (!settings)
+        return ERROR_NOT_READY;
+    if (!settings->deviceSpyWrites)
+        return ERROR_ACCESS_DENIED;
+    if (!delayed) {
+        delayed = true;
+        Sleep(settings->deviceSpyDelayMs);
+    }
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 extern "C" {
@@ -108,13 +137,15 @@ BOOL WINAPI SimSystemParametersInfoW(UINT action, UINT param, PVOID buffer, UINT
 
 LONG WINAPI SimRegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD, REGSAM, PHKEY key)
 {
-    return PhoneRegOpenKey(root, subKey, key);
+    const LONG gate = DeviceSpyGate();
+    return gate != ERROR_SUCCESS ? gate : PhoneRegOpenKey(root, subKey, key);
 }
 
 LONG WINAPI SimRegCreateKeyExW(HKEY root, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM,
                                LPSECURITY_ATTRIBUTES, PHKEY key, LPDWORD disposition)
 {
-    return PhoneRegCreateKey(root, subKey, key, disposition);
+    const LONG gate = DeviceSpyGate();
+    return gate != ERROR_SUCCESS ? gate : PhoneRegCreateKey(root, subKey, key, disposition);
 }
 
 LONG WINAPI SimRegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size)

@@ -5,9 +5,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "sim/phone/WorldLog.h"
 #include "tests/phone/win/SimulatedPhone.h"
 #include "tests/phone/win/WineTestSupport.h"
 #include "update/win/RapiDeclarations.h"
@@ -64,11 +67,14 @@ struct Rapi {
     }
 
     // CeRapiInitEx and the wait for its event, as the welcome page does it.
-    bool Connect(DWORD boundMs = kConnectBoundMs, HRESULT* outcome = nullptr)
+    bool Connect(DWORD boundMs = kConnectBoundMs, HRESULT* outcome = nullptr, HRESULT* returned = nullptr)
     {
         RapiInit record{sizeof(RapiInit), CreateEventW(nullptr, TRUE, FALSE, nullptr), E_UNEXPECTED};
         bool signalled = false;
-        if (SUCCEEDED(InitEx(&record)))
+        const HRESULT answer = InitEx(&record);
+        if (returned)
+            *returned = answer;
+        if (SUCCEEDED(answer))
             signalled = WaitForSingleObject(record.event, boundMs) == WAIT_OBJECT_0;
         if (!signalled)
             Uninit();  // the double must let go of the record before it goes
@@ -187,6 +193,25 @@ TEST_F(RapiDouble, ConnectionSignalsItsEventAndReportsThePhone)
     // Without a connection nothing reaches the phone.
     EXPECT_FALSE(rapi_.PowerStatus(&power, TRUE));
     EXPECT_NE(rapi_.RegOpen(HKEY_LOCAL_MACHINE, nullptr, 0, 0, &root), ERROR_SUCCESS);
+
+    // Every call is in the world's log, in order, with this process's id and its result.
+    const std::string pid = std::to_string(GetCurrentProcessId());
+    std::vector<std::string> calls;
+    std::uint64_t last = 0;
+    for (const auto& act : simphone::ParseWorldLog(phone.WorldLogText())) {
+        EXPECT_EQ(act.source, "rapi");
+        EXPECT_EQ(act.Field("pid"), pid);
+        EXPECT_GE(act.ms, last);
+        last = act.ms;
+        calls.push_back(act.act + (act.Field("result") ? " " + *act.Field("result") : std::string()));
+    }
+    const std::vector<std::string> expected = {
+        "CeRapiUninit 0x80004005", "CeRapiInitEx 0x80070057", "CeRapiInitEx 0x00000000",
+        "CeRapiInitEx.end 0x00000000", "CeRegOpenKeyEx 0", "CeRegCloseKey 0", "CeGetSystemPowerStatusEx 1",
+        "CeGetVersionEx 1", "CeRapiUninit 0x00000000", "CeRapiUninit 0x80004005", "CeRapiInit.begin",
+        "CeRapiInit 0x00000000", "CeGetSystemPowerStatusEx 1", "CeRapiUninit 0x00000000",
+        "CeGetSystemPowerStatusEx 0", "CeRegOpenKeyEx 1167"};
+    EXPECT_EQ(calls, expected);
 }
 
 TEST(SimPhoneSetup, RefusesABadStateFile)
@@ -228,6 +253,227 @@ TEST_F(RapiDouble, UnreachableOrRefusingPhone)
         EXPECT_FALSE(rapi_.Connect(200));
         EXPECT_TRUE(rapi_.Connect(10000));
         EXPECT_EQ(rapi_.Uninit(), S_OK);
+    }
+}
+
+// What the double does on demand, one row per behaviour: the phone's state, and what
+// the updater's calls then meet.
+struct Misbehaviour {
+    const char* name;
+    std::string phoneIni;
+    std::function<void(Rapi&, SimulatedPhone&)> check;
+};
+
+// A value read as the version fetch reads it: its size first, then a 4,096-byte buffer.
+struct SizedRead {
+    DWORD size = 0;
+    LONG readResult = ERROR_INVALID_FUNCTION;
+    DWORD readSize = 0;
+    std::vector<BYTE> buffer = std::vector<BYTE>(kValueBuffer, 0xEE);
+};
+
+SizedRead ReadSized(Rapi& rapi, const wchar_t* name)
+{
+    SizedRead read;
+    HKEY key = nullptr;
+    if (!rapi.Connect() || rapi.RegOpen(HKEY_LOCAL_MACHINE, L"KROV\\SYSVERSION", 0, 0, &key) != ERROR_SUCCESS) {
+        ADD_FAILURE() << "the key cannot be opened";
+        return read;
+    }
+    DWORD type = 0;
+    EXPECT_EQ(rapi.RegQuery(key, name, nullptr, &type, nullptr, &read.size), ERROR_SUCCESS);
+    read.readSize = kValueBuffer;
+    read.readResult = rapi.RegQuery(key, name, nullptr, &type, read.buffer.data(), &read.readSize);
+    rapi.RegClose(key);
+    rapi.Uninit();
+    return read;
+}
+
+// A string's UTF-16 bytes without a terminator, as the state file spells exact bytes.
+std::string Utf16Bytes(const std::string& text)
+{
+    std::string hex = "hex(1):";
+    for (char c : text) {
+        char pair[8];
+        std::snprintf(pair, sizeof pair, "%02x00", static_cast<unsigned char>(c));
+        hex += pair;
+    }
+    return hex;
+}
+
+DWORD WINAPI CallInit(LPVOID rapi)
+{
+    return static_cast<DWORD>(static_cast<Rapi*>(rapi)->Init());
+}
+
+const Misbehaviour kMisbehaviours[] = {
+    {"CeRapiInitEx completes later than 1 ms", "connect_delay_ms=300\n",
+     [](Rapi& rapi, SimulatedPhone&) {
+         EXPECT_FALSE(rapi.Connect(1));
+         EXPECT_TRUE(rapi.Connect(10000));
+         EXPECT_EQ(rapi.Uninit(), S_OK);
+     }},
+    {"CeRapiInitEx never completes", "initex_completes=0\n",
+     [](Rapi& rapi, SimulatedPhone&) {
+         HRESULT returned = E_FAIL;
+         EXPECT_FALSE(rapi.Connect(500, nullptr, &returned));
+         EXPECT_EQ(returned, S_OK) << "the request is taken; only its end never comes";
+         EXPECT_EQ(rapi.Init(), S_OK) << "the blocking connection still works";
+         EXPECT_EQ(rapi.Uninit(), S_OK);
+     }},
+    {"CeRapiInit blocks while CeRapiInitEx succeeds", "init_blocks=1\n",
+     [](Rapi& rapi, SimulatedPhone& phone) {
+         HANDLE blocked = CreateThread(nullptr, 0, CallInit, &rapi, 0, nullptr);
+         ASSERT_NE(blocked, nullptr);
+         EXPECT_EQ(WaitForSingleObject(blocked, 500), static_cast<DWORD>(WAIT_TIMEOUT));
+         EXPECT_TRUE(rapi.Connect());
+         ASSERT_TRUE(phone.Set("phone", "init_blocks", "0"));
+         DWORD result = static_cast<DWORD>(E_FAIL);
+         EXPECT_EQ(WaitForSingleObject(blocked, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+         GetExitCodeThread(blocked, &result);
+         EXPECT_EQ(static_cast<HRESULT>(result), S_OK) << "let go, it connects";
+         CloseHandle(blocked);
+         EXPECT_EQ(rapi.Uninit(), S_OK);
+     }},
+    {"CeRapiInit returns any result", "init_result=0x8007000E\n",
+     [](Rapi& rapi, SimulatedPhone&) {
+         EXPECT_EQ(rapi.Init(), static_cast<HRESULT>(0x8007000E));
+         EXPECT_TRUE(rapi.Connect()) << "CeRapiInitEx is not touched";
+         EXPECT_EQ(rapi.Uninit(), S_OK);
+     }},
+    {"CeRapiInitEx itself returns any result", "initex_return=0x80070005\n",
+     [](Rapi& rapi, SimulatedPhone&) {
+         HRESULT returned = S_OK;
+         EXPECT_FALSE(rapi.Connect(500, nullptr, &returned));
+         EXPECT_EQ(returned, static_cast<HRESULT>(0x80070005));
+     }},
+    {"CeRapiInitEx's attempt ends with any result", "initex_result=0x8000FFFF\n",
+     [](Rapi& rapi, SimulatedPhone&) {
+         HRESULT outcome = S_OK;
+         EXPECT_FALSE(rapi.Connect(kConnectBoundMs, &outcome));
+         EXPECT_EQ(outcome, static_cast<HRESULT>(0x8000FFFF));
+         EXPECT_EQ(rapi.Init(), S_OK) << "CeRapiInit is not touched";
+         EXPECT_EQ(rapi.Uninit(), S_OK);
+     }},
+    {"the registry-root probe fails while connected", "root_probe_error=5\n[HKLM\\KROV\\SYSVERSION]\nvROM=sz:1\n",
+     [](Rapi& rapi, SimulatedPhone&) {
+         ASSERT_TRUE(rapi.Connect());
+         HKEY key = nullptr;
+         EXPECT_EQ(rapi.RegOpen(HKEY_LOCAL_MACHINE, nullptr, 0, 0, &key), ERROR_ACCESS_DENIED);
+         EXPECT_EQ(rapi.RegOpen(HKEY_LOCAL_MACHINE, L"", 0, 0, &key), ERROR_ACCESS_DENIED);
+         ASSERT_EQ(rapi.RegOpen(HKEY_LOCAL_MACHINE, L"KROV\\SYSVERSION", 0, 0, &key), ERROR_SUCCESS);
+         EXPECT_EQ(rapi.RegClose(key), ERROR_SUCCESS);
+         EXPECT_EQ(rapi.Uninit(), S_OK);
+     }},
+    {"the power and version queries fail", "power_query=0\nversion_query=0\n",
+     [](Rapi& rapi, SimulatedPhone&) {
+         ASSERT_TRUE(rapi.Connect());
+         CeSystemPowerStatusEx power{};
+         CeOsVersionInfo version{};
+         EXPECT_FALSE(rapi.PowerStatus(&power, TRUE));
+         EXPECT_FALSE(rapi.Version(&version));
+         EXPECT_EQ(power.batteryLifePercent, 0);
+         EXPECT_EQ(version.majorVersion, 0u);
+         EXPECT_EQ(rapi.Uninit(), S_OK);
+     }},
+    {"CeCreateFile fails for one path", "create_file_fails=\\windows\\DeviceMode.exe\ncreate_file_error=0x70\n",
+     [](Rapi& rapi, SimulatedPhone&) {
+         ASSERT_TRUE(rapi.Connect());
+         EXPECT_EQ(rapi.CreateFile(L"\\Windows\\devicemode.EXE", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
+                   INVALID_HANDLE_VALUE);
+         EXPECT_EQ(rapi.LastError(), 0x70u);
+         HANDLE other =
+             rapi.CreateFile(L"\\windows\\SysReboot.exe", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+         EXPECT_NE(other, INVALID_HANDLE_VALUE);
+         EXPECT_TRUE(rapi.CloseHandle(other));
+         EXPECT_EQ(rapi.Uninit(), S_OK);
+     }},
+    {"a write runs short at a given byte", "write_short_at=10000\n",
+     [](Rapi& rapi, SimulatedPhone& phone) {
+         const std::wstring local = phone.Folder() + L"\\long.bin";
+         ASSERT_TRUE(WriteTextFile(local, std::string(3 * kCopyPiece, 'w')));
+         ASSERT_TRUE(rapi.Connect());
+         EXPECT_FALSE(rapi.Copy(local, L"\\windows\\long.bin")) << "the copy notices the short write";
+         EXPECT_EQ(ReadTextFile(phone.FileOnDesktop(L"\\windows\\long.bin")).size(), 10000u);
+         EXPECT_EQ(rapi.Uninit(), S_OK);
+         const auto acts = simphone::ParseWorldLog(phone.WorldLogText());
+         const auto shortWrite = std::find_if(acts.begin(), acts.end(), [](const simphone::WorldAct& act) {
+             return act.act == "CeWriteFile" && act.Field("written") != act.Field("bytes");
+         });
+         ASSERT_NE(shortWrite, acts.end());
+         EXPECT_EQ(shortWrite->Field("bytes"), "8192");
+         EXPECT_EQ(shortWrite->Field("written"), "1808");
+         EXPECT_EQ(shortWrite->Field("result"), "1") << "a short write still reports success";
+     }},
+    {"CeCreateProcess fails", "create_process_error=0x5\n",
+     [](Rapi& rapi, SimulatedPhone& phone) {
+         ASSERT_TRUE(WriteTextFile(phone.FileOnDesktop(L"\\windows\\Present.exe"), "MZ"));
+         ASSERT_TRUE(rapi.Connect());
+         PROCESS_INFORMATION info{};
+         EXPECT_FALSE(rapi.CreateProcess(L"Present", nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, nullptr,
+                                         &info));
+         EXPECT_EQ(rapi.LastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+         EXPECT_EQ(rapi.Uninit(), S_OK);
+     }},
+    {"a string value without its terminator", "[HKLM\\KROV\\SYSVERSION]\nvROM=" + Utf16Bytes("3.10") + "\n",
+     [](Rapi& rapi, SimulatedPhone&) {
+         const SizedRead read = ReadSized(rapi, L"vROM");
+         EXPECT_EQ(read.size, 8u);
+         EXPECT_EQ(read.readResult, ERROR_SUCCESS);
+         EXPECT_EQ(read.buffer[6], '0');
+         EXPECT_EQ(read.buffer[8], 0xEE) << "nothing is written after the value's own bytes";
+     }},
+    {"values of 4,094 and 4,096 bytes",
+     "[HKLM\\KROV\\SYSVERSION]\nvROM=sz:" + std::string(2046, 'r') + "\nvRadio=sz:" + std::string(2047, 'r') + "\n",
+     [](Rapi& rapi, SimulatedPhone&) {
+         const SizedRead below = ReadSized(rapi, L"vROM");
+         EXPECT_EQ(below.size, 4094u);
+         EXPECT_EQ(below.readResult, ERROR_SUCCESS);
+         const SizedRead full = ReadSized(rapi, L"vRadio");
+         EXPECT_EQ(full.size, 4096u);
+         EXPECT_EQ(full.readResult, ERROR_SUCCESS);
+         EXPECT_EQ(full.buffer[4095], 0);
+     }},
+    {"a value grows between the size query and the read",
+     "grow_value=vExtROM:4100\n[HKLM\\KROV\\SYSVERSION]\nvExtROM=sz:1.05 WWE\n",
+     [](Rapi& rapi, SimulatedPhone& phone) {
+         const SizedRead read = ReadSized(rapi, L"vExtROM");
+         EXPECT_EQ(read.size, 18u);
+         EXPECT_EQ(read.readResult, ERROR_MORE_DATA);
+         EXPECT_EQ(read.readSize, 4100u);
+         EXPECT_EQ(read.buffer[14], 'E');
+         EXPECT_EQ(read.buffer[16], 'x');
+         EXPECT_EQ(read.buffer[kValueBuffer - 2], 'x') << "the buffer is full and holds no terminator";
+         EXPECT_EQ(phone.StateText().find("grow_value"), std::string::npos) << "it grows once";
+     }},
+    {"no synchronisation link: USB disabled in the connection manager", "[desktop]\nconnection_types=2\n",
+     [](Rapi& rapi, SimulatedPhone& phone) {
+         EXPECT_EQ(rapi.Init(), E_FAIL);
+         EXPECT_FALSE(rapi.Connect(300));
+         ASSERT_TRUE(phone.Set("desktop", "connection_types", "10"));
+         EXPECT_TRUE(rapi.Connect(10000)) << "an attempt ends once the link is up";
+         EXPECT_EQ(rapi.Uninit(), S_OK);
+     }},
+    {"no synchronisation link: a device-center service stopped", "[desktop]\nWcesComm=running\nRapiMgr=stopped\n",
+     [](Rapi& rapi, SimulatedPhone& phone) {
+         EXPECT_EQ(rapi.Init(), E_FAIL);
+         ASSERT_TRUE(phone.Set("desktop", "RapiMgr", "running"));
+         ASSERT_EQ(rapi.Init(), S_OK);
+         ASSERT_TRUE(phone.Set("desktop", "WcesComm", "stop-pending"));
+         CeSystemPowerStatusEx power{};
+         EXPECT_FALSE(rapi.PowerStatus(&power, TRUE)) << "a connection made is lost with the link";
+         EXPECT_EQ(rapi.Uninit(), S_OK);
+     }},
+};
+
+TEST_F(RapiDouble, MisbehavesOnDemand)
+{
+    for (const Misbehaviour& row : kMisbehaviours) {
+        SCOPED_TRACE(row.name);
+        SimulatedPhone phone("misbehaving", Ini(kModelPhone, row.phoneIni));
+        ASSERT_TRUE(phone.Ready());
+        row.check(rapi_, phone);
+        rapi_.Uninit();  // a row that failed half-way leaves no connection to the next
     }
 }
 
@@ -354,6 +600,38 @@ TEST_F(PhoneHelpers, DeviceSpyCreatesTheKeyAndNamesFailedQueries)
         Deploy(L"DeviceSpy", "DeviceSpy");
         EXPECT_EQ(ReadVersionValue(L"ID"), L"NOT ENOUGH BUFFER");
         EXPECT_EQ(ReadVersionValue(L"vExtROM"), L"CHT");
+    }
+}
+
+TEST_F(PhoneHelpers, DeviceSpyWritesNothingOrLateOnDemand)
+{
+    struct Row {
+        const char* name;
+        const char* phoneIni;
+        bool writes;
+    };
+    const Row rows[] = {
+        {"a DeviceSpy that writes nothing", "devicespy_writes=0\n", false},
+        {"a DeviceSpy that writes late", "devicespy_delay_ms=4000\n", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SimulatedPhone phone("devicespy-slow", Ini(kModelPhone, row.phoneIni));
+        ASSERT_TRUE(phone.Ready());
+        ASSERT_TRUE(rapi_.Connect());
+        ASSERT_TRUE(rapi_.Copy(GivenPath("DeviceSpy"), L"\\windows\\DeviceSpy.exe"));
+        PROCESS_INFORMATION info{};
+        ASSERT_TRUE(rapi_.CreateProcess(L"DeviceSpy", nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, nullptr,
+                                        &info));
+        rapi_.Uninit();
+        // The version fetch looks one second after the start: nothing there yet either way.
+        Sleep(1000);
+        EXPECT_EQ(ReadVersionValue(L"vROM"), L"<no key>");
+        DWORD exitCode = 0;
+        EXPECT_TRUE(WaitForExit(info.hProcess, kHelperBoundMs, exitCode));
+        EXPECT_TRUE(rapi_.CloseHandle(info.hProcess));
+        EXPECT_TRUE(rapi_.CloseHandle(info.hThread));
+        EXPECT_EQ(ReadVersionValue(L"vROM"), row.writes ? L"3.10.404.1" : L"<no key>");
     }
 }
 

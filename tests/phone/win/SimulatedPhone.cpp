@@ -1,5 +1,6 @@
 #include "tests/phone/win/SimulatedPhone.h"
 
+#include "sim/phone/win/PhoneStore.h"
 #include "tests/phone/win/WineTestSupport.h"
 
 namespace flashwise::winetest {
@@ -37,6 +38,20 @@ std::wstring SimulatedPhone::FileOnDesktop(const std::wstring& phonePath) const
 std::string SimulatedPhone::StateText() const
 {
     return ReadTextFile(folder_ + L"\\phone.ini");
+}
+
+bool SimulatedPhone::Set(const std::string& section, const std::string& key, const std::string& value) const
+{
+    simphone::PhoneStore store;
+    if (!store.Ok())
+        return false;
+    store.Document().Set(section, key, value);
+    return store.Save();
+}
+
+std::string SimulatedPhone::WorldLogText() const
+{
+    return ReadTextFile(folder_ + L"\\world.log");
 }
 
 RapiLibrary::RapiLibrary()

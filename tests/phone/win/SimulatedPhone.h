@@ -19,6 +19,9 @@ public:
     const std::wstring& Folder() const { return folder_; }
     std::wstring FileOnDesktop(const std::wstring& phonePath) const;  // "\\windows\\x" -> desktop path
     std::string StateText() const;
+    // Changes one key of the state the way the phone's processes do (under its mutex).
+    bool Set(const std::string& section, const std::string& key, const std::string& value) const;
+    std::string WorldLogText() const;
 
 private:
     std::wstring folder_;
