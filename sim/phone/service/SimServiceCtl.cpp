@@ -7,6 +7,10 @@
 //                                   asks for the change and returns once it is under
 //                                   way (for a stand-in started with a delay)
 //   SimServiceCtl query NAME        prints "state=<state> start=<start type>"
+//   SimServiceCtl watch NAME... --phone FOLDER [--lifetime-ms N]
+//                                   logs every change of the services' start types in
+//                                   the world's log of the phone in FOLDER, until its
+//                                   lifetime (default 120000 ms) is over
 //
 // SERVICE OPTIONS go on the service's command line (see SimService.cpp). Waits for a
 // state are bounded (30 s). Exit code 0 on success, 1 for a bad command line, 2 when
@@ -15,8 +19,12 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 #include <vector>
+
+#include "sim/phone/win/PhoneStore.h"
+#include "sim/phone/win/WorldLogFile.h"
 
 namespace {
 
@@ -112,6 +120,8 @@ int Install(SC_HANDLE manager, const std::vector<std::wstring>& args)
         if (args[i] == L"--start" && i + 1 < args.size()) {
             if (!StartType(args[++i], start))
                 return 1;
+        } else if (args[i].find(L' ') != std::wstring::npos) {
+            binary += L" \"" + args[i] + L"\"";
         } else {
             binary += L" " + args[i];
         }
@@ -172,6 +182,66 @@ int Preset(SC_HANDLE service, const std::vector<std::wstring>& args)
     return 0;
 }
 
+// The service control manager keeps each service's configuration in the registry:
+// a change of the key wakes the watch at once, and a short poll covers a manager that
+// writes elsewhere.
+int Watch(SC_HANDLE manager, const std::vector<std::wstring>& args)
+{
+    constexpr DWORD kWatchPollMs = 20;
+    std::vector<std::wstring> names;
+    DWORD lifetimeMs = 120000;
+    bool phone = false;
+    for (std::size_t i = 2; i < args.size(); ++i) {
+        if (args[i] == L"--lifetime-ms" && i + 1 < args.size())
+            lifetimeMs = static_cast<DWORD>(std::wcstoul(args[++i].c_str(), nullptr, 0));
+        else if (args[i] == L"--phone" && i + 1 < args.size())
+            phone = SetEnvironmentVariableW(L"FLASHWISE_PHONE", args[++i].c_str()) != FALSE;
+        else
+            names.push_back(args[i]);
+    }
+    if (names.empty() || names.size() > MAXIMUM_WAIT_OBJECTS || !phone)
+        return 1;
+    std::vector<Handle> services(names.size());
+    std::vector<HKEY> keys(names.size(), nullptr);
+    std::vector<HANDLE> changed(names.size(), nullptr);
+    std::vector<DWORD> types(names.size(), 0xFFFFFFFF);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        services[i].value = OpenServiceW(manager, names[i].c_str(), SERVICE_QUERY_CONFIG);
+        if (!services[i].value)
+            return Refused(L"OpenService");
+        types[i] = CurrentStartType(services[i].value);
+        changed[i] = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        const std::wstring path = L"System\\CurrentControlSet\\Services\\" + names[i];
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_NOTIFY, &keys[i]) == ERROR_SUCCESS)
+            RegNotifyChangeKeyValue(keys[i], FALSE, REG_NOTIFY_CHANGE_LAST_SET, changed[i], TRUE);
+    }
+    const DWORD started = GetTickCount();
+    while (GetTickCount() - started < lifetimeMs) {
+        const DWORD woke = WaitForMultipleObjects(static_cast<DWORD>(changed.size()), changed.data(), FALSE,
+                                                  kWatchPollMs);
+        if (woke < WAIT_OBJECT_0 + changed.size() && keys[woke - WAIT_OBJECT_0])
+            RegNotifyChangeKeyValue(keys[woke - WAIT_OBJECT_0], FALSE, REG_NOTIFY_CHANGE_LAST_SET,
+                                    changed[woke - WAIT_OBJECT_0], TRUE);
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const DWORD now = CurrentStartType(services[i].value);
+            if (now == types[i] || now == 0xFFFFFFFF)
+                continue;
+            types[i] = now;
+            const std::wstring start = StartName(now);
+            flashwise::simphone::LogWorldAct(
+                "scm", "start-type",
+                {{"name", flashwise::simphone::WideToUtf8(names[i])},
+                 {"type", flashwise::simphone::WideToUtf8(start)}});
+        }
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (keys[i])
+            RegCloseKey(keys[i]);
+        CloseHandle(changed[i]);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -187,6 +257,8 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring& command = args[1];
     if (command == L"install")
         return Install(manager.value, args);
+    if (command == L"watch")
+        return Watch(manager.value, args);
 
     Handle service{OpenServiceW(manager.value, args[2].c_str(), SERVICE_ALL_ACCESS)};
     if (!service.value)
