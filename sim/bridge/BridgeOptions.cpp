@@ -177,7 +177,8 @@ const char* BridgeUsage() {
     return "usage: BootLoaderBridge --out DIR [--transport serial|winusb] [--port N] [--port-file FILE]\n"
            "                        [--idle-timeout-ms N] [--progress-records N] [--digest] [--capture]\n"
            "                        [--hex-limit N] [--fault what:step[:unit[:value[:count]]]]...\n"
-           "                        [--phone FOLDER]   the device appears when the phone there enters its boot loader\n";
+           "                        [--phone FOLDER]   the device opens while the phone there runs its boot loader\n"
+           "                                           and its desktop does not hold it\n";
 }
 
 }  // namespace flashwise::bridge

@@ -88,7 +88,7 @@ ServerEnd BridgeServer::Run(const std::atomic<bool>* stop) {
     std::unique_ptr<PhoneModeWatch> phone;
     if (!options_.phoneFolder.empty()) {
         phone = std::make_unique<PhoneModeWatch>(options_.phoneFolder);
-        service.SetPresence([&phone] { return phone->BootLoaderPresent(); });
+        service.SetOpenRefusal([&phone] { return phone->OpenRefusal(); });
     }
     writeResults();  // an empty store until the first unit
 

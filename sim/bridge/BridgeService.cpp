@@ -38,7 +38,10 @@ Message BridgeService::Handle(const Message& request, ConnectionState* connectio
                                                                : "this device is on the WinUSB transport",
                           connection);
         }
-        if (present_ && !present_()) return Refuse("no device: the phone is not in its boot loader", connection);
+        if (refusal_) {
+            const std::string why = refusal_();
+            if (!why.empty()) return Refuse(why, connection);
+        }
         connection->greeted = true;
         return Answer(MsgType::Ok);
     }

@@ -26,9 +26,9 @@ public:
     BridgeService(sim::BootLoaderSim& device, sim::Transport transport, std::function<void()> onUnitJudged = {});
 
     Message Handle(const Message& request, ConnectionState* connection);
-    // While `present` says false the device is unplugged: greetings are refused, so the
-    // host's open fails as for a device that is not there. Without it, always present.
-    void SetPresence(std::function<bool()> present) { present_ = std::move(present); }
+    // While `refusal` gives a reason, greetings are refused with it, so the host's open
+    // fails as for a device that is not there or is in use. Without it, always open.
+    void SetOpenRefusal(std::function<std::string()> refusal) { refusal_ = std::move(refusal); }
     bool QuitRequested() const { return quit_; }
     std::uint64_t Requests() const { return requests_; }
 
@@ -38,7 +38,7 @@ private:
     sim::BootLoaderSim& device_;
     sim::Transport transport_;
     std::function<void()> onUnitJudged_;
-    std::function<bool()> present_;
+    std::function<std::string()> refusal_;
     bool quit_ = false;
     std::uint64_t requests_ = 0;
 };

@@ -5,18 +5,20 @@
 
 namespace flashwise::bridge {
 
-bool PhoneStateSaysBootLoader(const std::string& text) {
+std::string PhoneStateRefusal(const std::string& text) {
     const auto document = simphone::IniDocument::Parse(text);
-    if (!document) return false;
-    const auto settings = simphone::ReadPhoneSettings(*document);
-    return settings && settings->inBootLoader;
+    const auto settings = document ? simphone::ReadPhoneSettings(*document) : std::nullopt;
+    if (!settings) return "no device: the phone's state cannot be read";
+    if (!settings->inBootLoader) return "no device: the phone is not in its boot loader";
+    if (settings->desktop.HoldsPhone()) return "in use: the desktop's synchronisation software holds the device";
+    return {};
 }
 
-bool PhoneModeWatch::BootLoaderPresent() {
-    if (present_) return true;
+std::string PhoneModeWatch::OpenRefusal() {
     const auto text = ReadPhoneStateText(folder_);
-    present_ = text && PhoneStateSaysBootLoader(*text);
-    return present_;
+    const std::string refusal = text ? PhoneStateRefusal(*text) : "no device: the phone's state cannot be read";
+    LogBridgeOpen(folder_, refusal);
+    return refusal;
 }
 
 }  // namespace flashwise::bridge

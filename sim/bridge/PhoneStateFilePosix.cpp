@@ -1,5 +1,6 @@
 // The host build's reader: the phone's writers replace phone.ini by a rename, so a
-// plain read sees one whole state or another.
+// plain read sees one whole state or another. The host build keeps no world log: its
+// programs never meet the Windows stand-ins that write it.
 #include <fstream>
 #include <iterator>
 
@@ -14,5 +15,7 @@ std::optional<std::string> ReadPhoneStateText(const std::string& folder) {
     if (in.bad()) return std::nullopt;
     return text;
 }
+
+void LogBridgeOpen(const std::string&, const std::string&) {}
 
 }  // namespace flashwise::bridge

@@ -1,5 +1,5 @@
-// The bridge following the simulated phone: the boot-loader device is unplugged until
-// the phone's state says it runs its boot loader, and stays present from then on.
+// The bridge following the simulated phone: the boot-loader device opens only while the
+// phone's state says it runs its boot loader and its desktop does not hold it.
 
 #include <gtest/gtest.h>
 
@@ -37,31 +37,55 @@ protected:
     std::filesystem::path folder_;
 };
 
-TEST(PhoneStateText, OnlyAReadableStateInItsBootLoaderCounts) {
-    EXPECT_TRUE(PhoneStateSaysBootLoader("[phone]\nmode=bootloader\n"));
-    EXPECT_TRUE(PhoneStateSaysBootLoader("[Phone]\nbattery=40\nMODE=bootloader\nrestarts=1\n"));
-    EXPECT_FALSE(PhoneStateSaysBootLoader(""));
-    EXPECT_FALSE(PhoneStateSaysBootLoader("[phone]\nmode=normal\nboot_next=bootloader\n"));
-    // Another section's mode is not the phone's.
-    EXPECT_FALSE(PhoneStateSaysBootLoader("[other]\nmode=bootloader\n"));
-    // A state the phone itself could not read is no boot loader either.
-    EXPECT_FALSE(PhoneStateSaysBootLoader("[phone]\nmode=bootloader\nbattery=lots\n"));
-    EXPECT_FALSE(PhoneStateSaysBootLoader("mode=bootloader\n"));
-    EXPECT_FALSE(PhoneStateSaysBootLoader("[phone]\nmode=Bootloader-ish\n"));
+TEST(PhoneStateText, OpensOnlyInTheBootLoaderAndOnlyWhenTheDesktopLetsGo) {
+    struct Row {
+        const char* state;
+        const char* refusal;  // a part of the reason, or "" for an open that succeeds
+    };
+    const Row rows[] = {
+        {"[phone]\nmode=bootloader\n", ""},
+        {"[Phone]\nbattery=40\nMODE=bootloader\nrestarts=1\n", ""},
+        {"", "not in its boot loader"},
+        {"[phone]\nmode=normal\nboot_next=bootloader\n", "not in its boot loader"},
+        // Another section's mode is not the phone's.
+        {"[other]\nmode=bootloader\n", "not in its boot loader"},
+        // A state the phone itself could not read is no boot loader either.
+        {"[phone]\nmode=bootloader\nbattery=lots\n", "cannot be read"},
+        {"mode=bootloader\n", "cannot be read"},
+        {"[phone]\nmode=Bootloader-ish\n", "cannot be read"},
+        // XP path: the connection manager holds the device while USB is enabled.
+        {"[phone]\nmode=bootloader\n[desktop]\nconnection_types=10\n", "holds the device"},
+        {"[phone]\nmode=bootloader\n[desktop]\nconnection_types=8\n", "holds the device"},
+        {"[phone]\nmode=bootloader\n[desktop]\nconnection_types=0\n", ""},
+        {"[phone]\nmode=bootloader\n[desktop]\nconnection_types=6\n", ""},
+        // Vista path: either service holds it from its start until it has stopped.
+        {"[phone]\nmode=bootloader\n[desktop]\nWcesComm=running\nRapiMgr=stopped\n", "holds the device"},
+        {"[phone]\nmode=bootloader\n[desktop]\nWcesComm=stopped\nRapiMgr=stop-pending\n", "holds the device"},
+        {"[phone]\nmode=bootloader\n[desktop]\nWcesComm=start-pending\nRapiMgr=stopped\n", "holds the device"},
+        {"[phone]\nmode=bootloader\n[desktop]\nWcesComm=stopped\nRapiMgr=stopped\n", ""},
+        {"[phone]\nmode=bootloader\n[desktop]\nWcesComm=paused\n", "cannot be read"},
+    };
+    for (const Row& row : rows) {
+        const std::string refusal = PhoneStateRefusal(row.state);
+        if (*row.refusal == '\0')
+            EXPECT_EQ(refusal, "") << row.state;
+        else
+            EXPECT_NE(refusal.find(row.refusal), std::string::npos) << row.state << " -> " << refusal;
+    }
 }
 
-TEST_F(PhoneFolder, TheDeviceAppearsWithTheBootLoaderAndStays) {
+TEST_F(PhoneFolder, EachOpenReadsThePhoneAgain) {
     PhoneModeWatch watch(folder_.string());
-    EXPECT_FALSE(watch.BootLoaderPresent()) << "no state file yet: a phone with every default runs normally";
-    WriteState("[phone]\nmode=normal\nboot_next=bootloader\n");
-    EXPECT_FALSE(watch.BootLoaderPresent());
-    WriteState("[phone]\nmode=bootloader\nrestarts=1\n");
-    EXPECT_TRUE(watch.BootLoaderPresent());
-    // The state going back (or away) does not unplug a device a host may be using.
-    WriteState("[phone]\nmode=normal\n");
-    EXPECT_TRUE(watch.BootLoaderPresent());
-    std::filesystem::remove(folder_ / "phone.ini");
-    EXPECT_TRUE(watch.BootLoaderPresent());
+    EXPECT_NE(watch.OpenRefusal(), "") << "no state file yet: a phone with every default runs normally";
+    WriteState("[phone]\nmode=bootloader\nrestarts=1\n[desktop]\nconnection_types=10\n");
+    EXPECT_NE(watch.OpenRefusal(), "");
+    WriteState("[phone]\nmode=bootloader\nrestarts=1\n[desktop]\nconnection_types=0\n");
+    EXPECT_EQ(watch.OpenRefusal(), "");
+    // The desktop taking the device back, or the phone restarting normally, ends later opens.
+    WriteState("[phone]\nmode=bootloader\nrestarts=1\n[desktop]\nconnection_types=10\n");
+    EXPECT_NE(watch.OpenRefusal(), "");
+    WriteState("[phone]\nmode=normal\nrestarts=2\n[desktop]\nconnection_types=0\n");
+    EXPECT_NE(watch.OpenRefusal(), "");
 }
 
 Message Hello(std::uint8_t transport) {
@@ -80,11 +104,11 @@ Message Plain(MsgType type) {
 TEST(BridgePresence, AnAbsentDeviceRefusesEveryOpenUntilItIsThere) {
     sim::BootLoaderSim device(sim::Transport::WinUsb);
     BridgeService service(device, sim::Transport::WinUsb);
-    bool present = false;
+    std::string refusal = "no device: the phone is not in its boot loader";
     int looks = 0;
-    service.SetPresence([&] {
+    service.SetOpenRefusal([&] {
         ++looks;
-        return present;
+        return refusal;
     });
 
     ConnectionState first;
@@ -105,7 +129,7 @@ TEST(BridgePresence, AnAbsentDeviceRefusesEveryOpenUntilItIsThere) {
     EXPECT_EQ(service.Handle(Plain(MsgType::Quit), &control).type, MsgType::Ok);
     EXPECT_TRUE(service.QuitRequested());
 
-    present = true;
+    refusal.clear();
     ConnectionState third;
     EXPECT_EQ(service.Handle(Hello(kTransportWinUsb), &third).type, MsgType::Ok);
     EXPECT_TRUE(third.greeted);

@@ -7,6 +7,12 @@
  * value "BridgePort" (REG_DWORD) whenever a device is opened; with no bridge there the
  * open fails, as with no phone in its boot loader.
  *
+ * Only the handle of a successful open is served: a handle that Wine hands out although
+ * the open failed (the bridge refused it: no boot loader, or the desktop holds the
+ * device) fails every call, as a port that cannot be opened would. The line settings,
+ * the event mask and the time-outs the host sets are recorded under
+ * Parameters\Settings as the device took them, for tests to read (FRAMING.md).
+ *
  * Wine runs a driver's dispatch routines on one thread, so nothing here blocks on the
  * device: a read with nothing waiting and a wait on the event mask are held pending
  * and completed by a worker thread that asks the bridge again every few milliseconds,
@@ -58,6 +64,7 @@ typedef struct {
     volatile LONG lock; /* guards everything below, and the connection */
     SOCKET socket;
     BOOLEAN open;
+    PFILE_OBJECT owner; /* the handle of the open that succeeded */
     BOOLEAN gone;
     /* what the host set: kept and given back */
     SERIAL_BAUD_RATE baud;
@@ -80,6 +87,8 @@ static SIM_PORT* g_ports[MAX_DEVICES];
 static int g_portCount;
 static UNICODE_STRING g_parameters;
 static WCHAR g_parametersText[512];
+static UNICODE_STRING g_settings;
+static WCHAR g_settingsText[540];
 static volatile LONG g_stopping;
 static PVOID g_worker;
 
@@ -115,6 +124,62 @@ static PVOID IrpBuffer(PIRP irp) {
     if (irp->MdlAddress) return MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority);
     if (irp->AssociatedIrp.SystemBuffer) return irp->AssociatedIrp.SystemBuffer;
     return irp->UserBuffer;
+}
+
+/* ---------------------------------------------------------------- the record */
+
+/* One REG_DWORD under Parameters\Settings; a record that cannot be written is left. */
+static void Record(const WCHAR* name, ULONG value) {
+    OBJECT_ATTRIBUTES attributes;
+    HANDLE key;
+    UNICODE_STRING valueName;
+    InitializeObjectAttributes(&attributes, &g_settings, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL, NULL);
+    if (!NT_SUCCESS(ZwCreateKey(&key, KEY_WRITE, &attributes, 0, NULL, REG_OPTION_VOLATILE, NULL))) return;
+    RtlInitUnicodeString(&valueName, name);
+    ZwSetValueKey(key, &valueName, 0, REG_DWORD, &value, sizeof value);
+    ZwClose(key);
+}
+
+/* The DCB flags word as far as it reaches a serial driver: SetCommState carries the
+ * flow-control bits in the handflow record; fBinary and fParity never arrive. */
+static ULONG DcbFlags(const SERIAL_HANDFLOW* h) {
+    ULONG flags = 0;
+    if (h->ControlHandShake & SERIAL_CTS_HANDSHAKE) flags |= 1u << 2;
+    if (h->ControlHandShake & SERIAL_DSR_HANDSHAKE) flags |= 1u << 3;
+    if (h->ControlHandShake & SERIAL_DTR_CONTROL) flags |= 1u << 4;
+    if (h->ControlHandShake & SERIAL_DTR_HANDSHAKE) flags |= 2u << 4;
+    if (h->ControlHandShake & SERIAL_DSR_SENSITIVITY) flags |= 1u << 6;
+    if (h->FlowReplace & SERIAL_XOFF_CONTINUE) flags |= 1u << 7;
+    if (h->FlowReplace & SERIAL_AUTO_TRANSMIT) flags |= 1u << 8;
+    if (h->FlowReplace & SERIAL_AUTO_RECEIVE) flags |= 1u << 9;
+    if (h->FlowReplace & SERIAL_ERROR_CHAR) flags |= 1u << 10;
+    if (h->FlowReplace & SERIAL_NULL_STRIPPING) flags |= 1u << 11;
+    if (h->FlowReplace & SERIAL_RTS_CONTROL) flags |= 1u << 12;
+    if (h->FlowReplace & SERIAL_RTS_HANDSHAKE) flags |= 2u << 12;
+    if (h->ControlHandShake & SERIAL_ERROR_ABORT) flags |= 1u << 14;
+    return flags;
+}
+
+static void RecordSetting(SIM_PORT* p, ULONG code) {
+    Record(L"Device", (ULONG)p->number);
+    switch (code) {
+        case IOCTL_SERIAL_SET_BAUD_RATE: Record(L"BaudRate", p->baud.BaudRate); break;
+        case IOCTL_SERIAL_SET_LINE_CONTROL:
+            Record(L"ByteSize", p->lineControl.WordLength);
+            Record(L"Parity", p->lineControl.Parity);
+            Record(L"StopBits", p->lineControl.StopBits);
+            break;
+        case IOCTL_SERIAL_SET_HANDFLOW: Record(L"DcbFlags", DcbFlags(&p->handflow)); break;
+        case IOCTL_SERIAL_SET_WAIT_MASK: Record(L"EventMask", p->waitMask); break;
+        case IOCTL_SERIAL_SET_TIMEOUTS:
+            Record(L"ReadIntervalTimeout", p->timeouts.ReadIntervalTimeout);
+            Record(L"ReadTotalTimeoutMultiplier", p->timeouts.ReadTotalTimeoutMultiplier);
+            Record(L"ReadTotalTimeoutConstant", p->timeouts.ReadTotalTimeoutConstant);
+            Record(L"WriteTotalTimeoutMultiplier", p->timeouts.WriteTotalTimeoutMultiplier);
+            Record(L"WriteTotalTimeoutConstant", p->timeouts.WriteTotalTimeoutConstant);
+            break;
+        default: break;
+    }
 }
 
 /* ---------------------------------------------------------------- the bridge */
@@ -329,6 +394,11 @@ static void NTAPI Worker(PVOID context) {
 
 static SIM_PORT* PortOf(PDEVICE_OBJECT device) { return *(SIM_PORT**)device->DeviceExtension; }
 
+/* Whether the request comes through the handle of the open that succeeded. */
+static BOOLEAN Owned(SIM_PORT* p, PIRP irp) {
+    return p->open && IoGetCurrentIrpStackLocation(irp)->FileObject == p->owner;
+}
+
 static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
     SIM_PORT* p = PortOf(device);
     NTSTATUS status = STATUS_SUCCESS;
@@ -339,6 +409,7 @@ static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
         status = STATUS_NO_SUCH_DEVICE;
     } else {
         p->open = TRUE;
+        p->owner = IoGetCurrentIrpStackLocation(irp)->FileObject;
         p->gone = FALSE;
         p->waitMask = 0;
         RtlZeroMemory(&p->timeouts, sizeof p->timeouts);
@@ -350,7 +421,7 @@ static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
 static NTSTATUS NTAPI DispatchCleanup(PDEVICE_OBJECT device, PIRP irp) {
     SIM_PORT* p = PortOf(device);
     Lock(p);
-    CompletePending(p, STATUS_CANCELLED);
+    if (Owned(p, irp)) CompletePending(p, STATUS_CANCELLED);
     Unlock(p);
     return Finish(irp, STATUS_SUCCESS, 0);
 }
@@ -358,10 +429,13 @@ static NTSTATUS NTAPI DispatchCleanup(PDEVICE_OBJECT device, PIRP irp) {
 static NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp) {
     SIM_PORT* p = PortOf(device);
     Lock(p);
-    CompletePending(p, STATUS_CANCELLED);
-    if (p->socket != INVALID_SOCKET) AskSimple(p, MSG_BYE, NULL, 0);
-    Disconnect(p);
-    p->open = FALSE;
+    if (Owned(p, irp)) {
+        CompletePending(p, STATUS_CANCELLED);
+        if (p->socket != INVALID_SOCKET) AskSimple(p, MSG_BYE, NULL, 0);
+        Disconnect(p);
+        p->open = FALSE;
+        p->owner = NULL;
+    }
     Unlock(p);
     return Finish(irp, STATUS_SUCCESS, 0);
 }
@@ -372,7 +446,9 @@ static NTSTATUS NTAPI DispatchWrite(PDEVICE_OBJECT device, PIRP irp) {
     ULONG length = stack->Parameters.Write.Length;
     NTSTATUS status;
     Lock(p);
-    if (length == 0) {
+    if (!Owned(p, irp)) {
+        status = STATUS_DEVICE_NOT_CONNECTED;
+    } else if (length == 0) {
         status = STATUS_SUCCESS;
     } else {
         status = AskSimple(p, MSG_WRITE, (const UCHAR*)IrpBuffer(irp), length) ? STATUS_SUCCESS
@@ -389,6 +465,10 @@ static NTSTATUS NTAPI DispatchRead(PDEVICE_OBJECT device, PIRP irp) {
     SERIAL_TIMEOUTS t;
     LONGLONG total;
     Lock(p);
+    if (!Owned(p, irp)) {
+        Unlock(p);
+        return Finish(irp, STATUS_DEVICE_NOT_CONNECTED, 0);
+    }
     if (length == 0) {
         Unlock(p);
         return Finish(irp, STATUS_SUCCESS, 0);
@@ -521,7 +601,9 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
     ULONG_PTR info = 0;
     NTSTATUS status;
     Lock(p);
-    if (code == IOCTL_SERIAL_WAIT_ON_MASK) {
+    if (!Owned(p, irp)) {
+        status = STATUS_DEVICE_NOT_CONNECTED;
+    } else if (code == IOCTL_SERIAL_WAIT_ON_MASK) {
         if (out < sizeof(ULONG) || p->waitMask == 0) {
             status = STATUS_INVALID_PARAMETER;
         } else if (p->waitIrp) {
@@ -538,6 +620,7 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
         }
     } else {
         status = Control(p, irp, code, irp->AssociatedIrp.SystemBuffer, in, out, &info);
+        if (NT_SUCCESS(status)) RecordSetting(p, code);
     }
     Unlock(p);
     return Finish(irp, status, NT_SUCCESS(status) ? info : 0);
@@ -612,10 +695,23 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry) {
     HANDLE thread;
     NTSTATUS status;
 
+    static const WCHAR settings[] = L"\\Settings";
+    OBJECT_ATTRIBUTES attributes;
+    HANDLE old;
+
     if (registry->Length / sizeof(WCHAR) + sizeof suffix / sizeof(WCHAR) >= 512) return STATUS_INVALID_PARAMETER;
     RtlCopyMemory(g_parametersText, registry->Buffer, registry->Length);
     RtlCopyMemory(g_parametersText + registry->Length / sizeof(WCHAR), suffix, sizeof suffix);
     RtlInitUnicodeString(&g_parameters, g_parametersText);
+    RtlCopyMemory(g_settingsText, g_parametersText, g_parameters.Length);
+    RtlCopyMemory(g_settingsText + g_parameters.Length / sizeof(WCHAR), settings, sizeof settings);
+    RtlInitUnicodeString(&g_settings, g_settingsText);
+    /* A new run records afresh. */
+    InitializeObjectAttributes(&attributes, &g_settings, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL, NULL);
+    if (NT_SUCCESS(ZwOpenKey(&old, KEY_ALL_ACCESS, &attributes))) {
+        ZwDeleteKey(old);
+        ZwClose(old);
+    }
     if (WSAStartup(0x0202, &wsa) != 0) return STATUS_UNSUCCESSFUL;
 
     driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreate;
