@@ -1,16 +1,20 @@
 // The whole simulated phone world on one Windows path, as the updater meets it: while
 // the phone runs normally there is no boot loader to open; the helpers copied and
-// started through the Remote API restart the phone into its boot loader, and the same
-// program then opens the link and writes an image through it.
+// started through the Remote API restart the phone into its boot loader; once the
+// desktop's synchronisation software has let go of the phone (XP: wcestest.exe " /c:";
+// Vista: both services stopped) the same program opens the link and writes an image
+// through it, and restores the desktop's link after. Each row is one kind of updater:
+// the world must fail the ones that skip the release or the restore.
 // (tools/wine/phone-world.py sets the world up; run_phone_world.py runs this program.)
 //
-//   phoneworld_wine.exe xp|vista RESULTS DEVICEMODE SYSREBOOT
+//   phoneworld_wine.exe xp|vista RESULTS DEVICEMODE SYSREBOOT WCESTEST SIMSERVICECTL
 //
-// RESULTS is the bridge's results folder; DEVICEMODE and SYSREBOOT the helpers' files.
+// RESULTS is the bridge's results folder; the others are the programs' files.
 // FLASHWISE_PHONE names the phone's folder.
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -26,6 +30,9 @@
 #include "link/ConnManagerVista.h"
 #include "link/win/WinSerialPort.h"
 #include "link/win/WinUsbSystemApi.h"
+#include "sim/phone/WorldLog.h"
+#include "sim/phone/win/PhoneStore.h"
+#include "sim/phone/win/WorldLogFile.h"
 #include "tests/support/ImageFiles.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/support/ScenarioChecks.h"
@@ -37,8 +44,10 @@ namespace {
 using flashwise::test::Check;
 using flashwise::test::CheckVerdict;
 using flashwise::test::ReadWholeFile;
+using simphone::WorldAct;
 
 constexpr DWORD kHelperBoundMs = 30000;
+constexpr DWORD kToolBoundMs = 60000;
 constexpr DWORD kCopyPiece = 8192;
 
 std::wstring Wide(const char* text) {
@@ -49,11 +58,96 @@ std::wstring Wide(const char* text) {
 }
 
 std::string PhoneState() {
-    wchar_t folder[MAX_PATH] = {};
-    const DWORD n = GetEnvironmentVariableW(L"FLASHWISE_PHONE", folder, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return {};
-    return ReadWholeFile(std::filesystem::path(std::wstring(folder) + L"\\phone.ini"));
+    return ReadWholeFile(std::filesystem::path(simphone::PhoneFolder() + L"\\phone.ini"));
 }
+
+// The world's acts from `since` on (its clock).
+std::vector<WorldAct> ActsSince(std::uint64_t since) {
+    std::vector<WorldAct> acts;
+    for (auto& act : simphone::ParseWorldLog(ReadWholeFile(std::filesystem::path(simphone::WorldLogPath()))))
+        if (act.ms >= since) acts.push_back(std::move(act));
+    return acts;
+}
+
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+// The time of the first act from `source` named `name` with these fields, or 0.
+std::uint64_t Seen(const std::vector<WorldAct>& acts, const char* source, const char* name, const Fields& fields = {}) {
+    for (const auto& act : acts) {
+        bool match = act.source == source && act.act == name;
+        for (const auto& [field, value] : fields) match = match && act.Field(field) == value;
+        if (match) return act.ms;
+    }
+    return 0;
+}
+
+// Runs a program of the desktop and waits for it; its exit code, or -1.
+long RunAndWait(const std::wstring& commandLine) {
+    std::wstring line = commandLine;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &info))
+        return -1;
+    DWORD code = 0;
+    const bool ended = WaitForSingleObject(info.hProcess, kToolBoundMs) == WAIT_OBJECT_0 &&
+                       GetExitCodeProcess(info.hProcess, &code);
+    if (!ended) TerminateProcess(info.hProcess, 1);
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+    return ended ? static_cast<long>(code) : -1;
+}
+
+constexpr const char* kServices[] = {"WcesComm", "RapiMgr"};
+
+// The desktop's synchronisation link, released and restored as the updater does it on
+// each path, and how the world's log shows each.
+class Desktop {
+public:
+    Desktop(bool xp, std::wstring wcestest, std::wstring serviceCtl)
+        : xp_(xp), wcestest_(std::move(wcestest)), serviceCtl_(std::move(serviceCtl)) {}
+
+    bool Release() {
+        if (xp_) return RunAndWait(L"\"" + wcestest_ + L"\" /c:") == 0;
+        return Ctl(L"preset WcesComm stopped disabled") && Ctl(L"preset RapiMgr stopped disabled");
+    }
+    bool Restore() {
+        if (xp_) return RunAndWait(L"\"" + wcestest_ + L"\" /c:su") == 0;
+        return Ctl(L"preset RapiMgr running auto") && Ctl(L"preset WcesComm running auto");
+    }
+    // When the release was seen (both services stopped and disabled on Vista); 0: not.
+    std::uint64_t Released(const std::vector<WorldAct>& acts) const {
+        if (xp_) return Seen(acts, "dccman", "message-0x432", {{"types", "0"}});
+        std::uint64_t last = 0;
+        for (const char* name : kServices) {
+            const std::uint64_t stopped = Seen(acts, "service", "state", {{"name", name}, {"state", "stopped"}});
+            const std::uint64_t disabled = Seen(acts, "scm", "start-type", {{"name", name}, {"type", "disabled"}});
+            if (!stopped || !disabled) return 0;
+            last = std::max({last, stopped, disabled});
+        }
+        return last;
+    }
+    // Vista: each service made automatic before it runs again.
+    std::uint64_t Restored(const std::vector<WorldAct>& acts) const {
+        if (xp_) return Seen(acts, "dccman", "message-0x432", {{"types", "10"}});
+        std::uint64_t last = 0;
+        for (const char* name : kServices) {
+            const std::uint64_t automatic = Seen(acts, "scm", "start-type", {{"name", name}, {"type", "auto"}});
+            const std::uint64_t running = Seen(acts, "service", "state", {{"name", name}, {"state", "running"}});
+            if (!automatic || running < automatic) return 0;
+            last = std::max(last, running);
+        }
+        return last;
+    }
+
+private:
+    bool Ctl(const wchar_t* arguments) const { return RunAndWait(L"\"" + serviceCtl_ + L"\" " + arguments) == 0; }
+
+    bool xp_;
+    std::wstring wcestest_;
+    std::wstring serviceCtl_;
+};
 
 // The Remote API as the updater reaches it: Rapi.dll from the system folder, bound by name.
 class Rapi {
@@ -170,7 +264,8 @@ test::ImageSizes ImageSizes() {
     return s;
 }
 
-void Download(CConnManager& link, const std::filesystem::path& results) {
+// `passes`: downloads the bridge has seen, this one included.
+void Download(CConnManager& link, const std::filesystem::path& results, int passes) {
     test::ScratchFolder folder;
     const auto path = folder.Path() / "Tarn_G4.abi";
     const auto sizes = ImageSizes();
@@ -194,9 +289,48 @@ void Download(CConnManager& link, const std::filesystem::path& results) {
                   " bytes) is in the bridge's flash byte for byte");
     }
     const std::string summary = ReadWholeFile(results / "summary.txt");
-    Check(summary.find("announcements=" + std::to_string(units.size())) != std::string::npos &&
-              summary.find("end-transfers=1") != std::string::npos,
+    Check(summary.find("announcements=" + std::to_string(passes * units.size())) != std::string::npos &&
+              summary.find("end-transfers=" + std::to_string(passes)) != std::string::npos,
           "each unit announced once and the transfer ended once: " + summary);
+}
+
+// XP: the line settings as the serial device took them, from its own record.
+void CheckSerialRecord() {
+    struct Row {
+        const wchar_t* name;
+        DWORD value;
+    };
+    const Row rows[] = {
+        {L"Device", 1}, {L"BaudRate", 115200}, {L"ByteSize", 0}, {L"Parity", 0}, {L"StopBits", 0},
+        {L"DcbFlags", 0x0000000C}, {L"EventMask", 0xDB}, {L"ReadIntervalTimeout", 0xFFFFFFFF},
+        {L"ReadTotalTimeoutMultiplier", 0xFFFFFFFF}, {L"ReadTotalTimeoutConstant", 5000},
+        {L"WriteTotalTimeoutMultiplier", 0}, {L"WriteTotalTimeoutConstant", 0},
+    };
+    HKEY key = nullptr;
+    const bool open = RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                                    L"System\\CurrentControlSet\\Services\\FlashwiseSerialSim\\Parameters\\Settings", 0,
+                                    KEY_READ | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS;
+    Check(open, "the serial device keeps a record of its settings");
+    for (const Row& row : rows) {
+        DWORD value = 0xBAD;
+        DWORD size = sizeof value;
+        const bool read = open && RegQueryValueExW(key, row.name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value),
+                                                   &size) == ERROR_SUCCESS;
+        char what[160];
+        std::snprintf(what, sizeof what, "the serial device recorded %ls = 0x%lX (expected 0x%lX)", row.name,
+                      static_cast<unsigned long>(value), static_cast<unsigned long>(row.value));
+        Check(read && value == row.value, what);
+    }
+    if (key) RegCloseKey(key);
+}
+
+// The phone restarts normally once its flash is written (the boot loader's own
+// restart; here the test's hand), so that the desktop may reach it again.
+void RestartPhoneNormally() {
+    simphone::PhoneStore store;
+    if (store.Ok()) simphone::Restart(store.Document());
+    Check(store.Ok() && store.Save() && PhoneState().find("\nmode=normal") != std::string::npos,
+          "the phone restarts normally");
 }
 
 bool ServiceRunning(const wchar_t* name) {
@@ -211,11 +345,98 @@ bool ServiceRunning(const wchar_t* name) {
     return running;
 }
 
-int Run(bool xp, const std::filesystem::path& results, const std::wstring& deviceMode, const std::wstring& sysReboot) {
-    Check(ServiceRunning(L"WcesComm") && ServiceRunning(L"RapiMgr"), "the services WcesComm and RapiMgr run");
-    if (xp) Check(WaitForDccManWindow(10000), "the connection manager's hidden window is there");
-    const std::string before = PhoneState();
-    Check(before.find("mode=bootloader") == std::string::npos, "the phone starts out running normally");
+struct Updater {
+    const char* name;
+    bool releases;  // the desktop's synchronisation link before the boot-loader link
+    bool restores;  // ... and after it
+};
+
+const Updater kUpdaters[] = {
+    {"an updater that releases the desktop's link and restores it", true, true},
+    {"an updater that skips the release", false, true},
+    {"an updater that skips the restore", true, false},
+};
+
+// One update as the updater does it, up to the check of what the world made of it.
+void RunUpdater(const Updater& updater, bool xp, Desktop& desktop, Rapi& rapi, const std::filesystem::path& results,
+                const std::wstring& deviceMode, const std::wstring& sysReboot, int& downloads) {
+    const std::string row = std::string(updater.name) + ": ";
+    const std::uint64_t mark = simphone::WorldClockMs();
+    Check(rapi.Connect(), row + "the desktop reaches the phone");
+    Check(rapi.Copy(deviceMode, L"\\windows\\DeviceMode.exe"), row + "DeviceMode.exe copied onto the phone");
+    Check(rapi.Copy(sysReboot, L"\\windows\\SysReboot.exe"), row + "SysReboot.exe copied onto the phone");
+    DWORD code = 99;
+    Check(rapi.Run(L"DeviceMode", &code) && code == 0, row + "DeviceMode runs on the phone");
+    {
+        // Still no boot loader: only the restart brings it.
+        auto link = MakeLink(xp);
+        Check(!link->Open(), row + "the link cannot be opened before the restart");
+    }
+    code = 99;
+    Check(rapi.Run(L"SysReboot", &code) && code == 0, row + "SysReboot runs on the phone");
+    rapi.Disconnect();
+    Check(PhoneState().find("\nmode=bootloader") != std::string::npos, row + "the phone restarted into its boot loader");
+    Check(!rapi.Connect(), row + "the desktop no longer reaches the phone");
+    rapi.Disconnect();
+
+    if (updater.releases) Check(desktop.Release(), row + "the desktop's link is released");
+    if (xp) Check(WaitForSerialDevice(30000), row + "\\\\.\\wceusbsh001 appears once the phone is in its boot loader");
+    auto link = MakeLink(xp);
+    const bool opened = link->Open();
+    Check(opened == updater.releases, row + (updater.releases ? "the boot-loader link opens"
+                                                              : "the boot-loader link does not open"));
+    if (opened) {
+        if (xp) CheckSerialRecord();
+        Download(*link, results, ++downloads);
+    }
+    link.reset();
+    RestartPhoneNormally();
+    if (updater.restores) Check(desktop.Restore(), row + "the desktop's link is restored");
+    const bool reached = rapi.Connect();
+    rapi.Disconnect();
+    Check(reached == updater.restores, row + (updater.restores ? "the desktop reaches the phone again"
+                                                               : "the desktop does not reach the phone"));
+
+    const auto acts = ActsSince(mark);
+    const std::uint64_t released = desktop.Released(acts);
+    const std::uint64_t restored = desktop.Restored(acts);
+    const std::uint64_t open = Seen(acts, "bridge", "open");
+    Check((released != 0) == updater.releases, row + "the world's log shows " + (updater.releases ? "" : "no ") +
+                                                   "release");
+    // A desktop that was never released has nothing to restore (Vista: the services run).
+    if (updater.releases)
+        Check((restored != 0) == updater.restores, row + "the world's log shows " + (updater.restores ? "" : "no ") +
+                                                       "restore");
+    if (updater.releases) Check(open != 0 && released <= open, row + "the boot loader opened after the release");
+    if (updater.releases && updater.restores) Check(open < restored, row + "the restore came after the download");
+    if (!updater.releases) {
+        const bool refused = std::any_of(acts.begin(), acts.end(), [](const WorldAct& act) {
+            return act.source == "bridge" && act.act == "open-refused" &&
+                   act.Field("why").value_or("").find("holds the device") != std::string::npos;
+        });
+        Check(refused && open == 0, row + "the boot loader refused every open while the desktop held it");
+    }
+    const std::string pid = std::to_string(GetCurrentProcessId());
+    const auto count = [&](const char* call) {
+        return std::count_if(acts.begin(), acts.end(), [&](const WorldAct& act) {
+            return act.source == "rapi" && act.act == call && act.Field("pid") == pid &&
+                   act.Field("result") == "0x00000000";
+        });
+    };
+    Check(count("CeRapiInit") > 0 && count("CeRapiInit") == count("CeRapiUninit"),
+          row + "every connection made was ended (" + std::to_string(count("CeRapiInit")) + ")");
+
+    // The next row starts from the desktop the world began with.
+    if (!updater.restores) Check(desktop.Restore(), row + "the test restores the desktop's link itself");
+}
+
+int Run(bool xp, const std::filesystem::path& results, const std::wstring& deviceMode, const std::wstring& sysReboot,
+        const std::wstring& wcestest, const std::wstring& serviceCtl) {
+    if (xp)
+        Check(WaitForDccManWindow(10000), "the connection manager's hidden window is there");
+    else
+        Check(ServiceRunning(L"WcesComm") && ServiceRunning(L"RapiMgr"), "the services WcesComm and RapiMgr run");
+    Check(PhoneState().find("mode=bootloader") == std::string::npos, "the phone starts out running normally");
 
     // No boot loader while the phone runs normally: the link cannot be opened.
     {
@@ -229,44 +450,22 @@ int Run(bool xp, const std::filesystem::path& results, const std::wstring& devic
     Rapi rapi;
     Check(rapi.Complete(), "Rapi.dll binds from the system folder");
     if (!rapi.Complete()) return 1;
-    Check(rapi.Connect(), "the desktop reaches the phone");
-    Check(rapi.Copy(deviceMode, L"\\windows\\DeviceMode.exe"), "DeviceMode.exe copied onto the phone");
-    Check(rapi.Copy(sysReboot, L"\\windows\\SysReboot.exe"), "SysReboot.exe copied onto the phone");
-    DWORD code = 99;
-    Check(rapi.Run(L"DeviceMode", &code) && code == 0, "DeviceMode runs on the phone");
-    Check(PhoneState().find("boot_next=bootloader") != std::string::npos, "the next restart starts the boot loader");
-    {
-        // Still no boot loader: only the restart brings it.
-        auto link = MakeLink(xp);
-        Check(!link->Open(), "the link still cannot be opened before the restart");
-    }
-    code = 99;
-    Check(rapi.Run(L"SysReboot", &code) && code == 0, "SysReboot runs on the phone");
-    rapi.Disconnect();
-    const std::string after = PhoneState();
-    Check(after.find("\nmode=bootloader") != std::string::npos && after.find("restarts=1") != std::string::npos,
-          "the phone restarted into its boot loader");
-    Check(!rapi.Connect(), "the desktop no longer reaches the phone");
-    rapi.Disconnect();
-
-    if (xp) Check(WaitForSerialDevice(30000), "\\\\.\\wceusbsh001 appears once the phone is in its boot loader");
-    auto link = MakeLink(xp);
-    Check(link->Open(), xp ? "CConnManager::Open finds \\\\.\\wceusbsh001 and sets it up"
-                           : "CConnManagerVista::Open finds the interface and opens it");
-    Download(*link, results);
+    Desktop desktop(xp, wcestest, serviceCtl);
+    int downloads = 0;
+    for (const Updater& updater : kUpdaters) RunUpdater(updater, xp, desktop, rapi, results, deviceMode, sysReboot, downloads);
     return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5 || (std::strcmp(argv[1], "xp") != 0 && std::strcmp(argv[1], "vista") != 0)) {
-        std::fprintf(stderr, "usage: phoneworld_wine.exe xp|vista RESULTS DEVICEMODE SYSREBOOT\n");
+    if (argc != 7 || (std::strcmp(argv[1], "xp") != 0 && std::strcmp(argv[1], "vista") != 0)) {
+        std::fprintf(stderr, "usage: phoneworld_wine.exe xp|vista RESULTS DEVICEMODE SYSREBOOT WCESTEST SIMSERVICECTL\n");
         return 2;
     }
     const std::filesystem::path results = argv[2];
     try {
-        Run(std::strcmp(argv[1], "xp") == 0, results, Wide(argv[3]), Wide(argv[4]));
+        Run(std::strcmp(argv[1], "xp") == 0, results, Wide(argv[3]), Wide(argv[4]), Wide(argv[5]), Wide(argv[6]));
     } catch (const std::exception& e) {
         Check(false, std::string("no exception: ") + e.what());
     }

@@ -3,7 +3,7 @@
 the test program in the world, phone-world.py down, and a check that the world left no
 process behind.
 
-  run_phone_world.py --build BUILD --device-mode EXE --sys-reboot EXE xp|vista
+  run_phone_world.py --build BUILD --device-mode EXE --sys-reboot EXE --wcestest EXE --service-ctl EXE xp|vista
 
 The harness gives FLASHWISE_PROGRAM (the test program's copy), FLASHWISE_TEST_DIR and
 FLASHWISE_WINE_STATE.
@@ -40,6 +40,8 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--device-mode", required=True)
     parser.add_argument("--sys-reboot", required=True)
+    parser.add_argument("--wcestest", required=True)
+    parser.add_argument("--service-ctl", required=True)
     args = parser.parse_args()
 
     folder = os.environ["FLASHWISE_TEST_DIR"]
@@ -63,7 +65,8 @@ def main():
                 env[key] = value
         results = env["FLASHWISE_WORLD_RESULTS"]
         test = subprocess.Popen(["wine", os.environ["FLASHWISE_PROGRAM"], args.windows, windows_path(results),
-                                 windows_path(args.device_mode), windows_path(args.sys_reboot)],
+                                 windows_path(args.device_mode), windows_path(args.sys_reboot),
+                                 windows_path(args.wcestest), windows_path(args.service_ctl)],
                                 env=env, stdin=subprocess.DEVNULL, start_new_session=True)
         try:
             code = test.wait(timeout=PROGRAM_TIMEOUT_S)

@@ -3,7 +3,8 @@
 path, and takes it down again.
 
   phone-world.py up   --state DIR --build BUILD --windows xp|vista [--world FOLDER]
-                      [--phone-ini FILE] [--lifetime-s N]
+                      [--phone-ini FILE] [--lifetime-s N] [--dccman-answer N]
+                      [--service NAME:OPTIONS]...
   phone-world.py down --state DIR [--world FOLDER]
 
 DIR is the harness's state folder (BUILD/wine); BUILD the Windows build folder the
@@ -11,21 +12,28 @@ simulated world was built in. `up` composes, in order:
 
   the phone        SimPhoneSetup.exe makes FOLDER/phone (its state from --phone-ini,
                    else a phone with every default, running normally)
-  the services     "WcesComm" and "RapiMgr" (SimService.exe), installed and running
-  the window       xp only: the hidden "DccMan Class" window (SimDccMan.exe)
+  the desktop      the synchronisation software, holding the phone's USB device and
+                   keeping the Remote API link up until an updater releases it:
+                   xp: the hidden "DccMan Class" window (SimDccMan.exe) with USB
+                   enabled, answering --dccman-answer (default 0);
+                   vista: the services "WcesComm" and "RapiMgr" (SimService.exe with
+                   the OPTIONS --service gives, e.g. "WcesComm:--refuse-stop"),
+                   installed, automatic and running, and a watch of their start types
   the routes       tools/wine/bootloader-routes.py up, unless they are in the prefix
                    already (the bootloader_routes fixture), in which case they are left
   the bridge       BootLoaderBridge.exe --phone FOLDER/phone on the path's transport
-                   (serial on xp, WinUSB on vista): the boot loader appears only once
-                   the phone has restarted into it
+                   (serial on xp, WinUSB on vista): the boot loader opens only while
+                   the phone runs it and the desktop has let go of the device
   xp only          a watcher of the phone's state that starts the serial driver,
                    pointed at the bridge, once the phone is in its boot loader: the
-                   devices \\.\wceusbshNNN exist only while the driver runs (an open
-                   of one the bridge refuses still gets a working handle under Wine 8)
+                   devices \\.\wceusbshNNN exist only while the driver runs (a handle
+                   of an open the bridge refused fails every call)
 
-and writes FOLDER/world.env: the environment a program of the world needs
-(FLASHWISE_PHONE, FLASHWISE_BOOTLOADER) and what it is (FLASHWISE_WORLD_WINDOWS,
-FLASHWISE_WORLD_RESULTS: the bridge's results folder, Unix path). `down` undoes what
+The desktop's stand-ins keep their hold on the phone in its state and log every act
+in FOLDER/phone/world.log (sim/phone/README.md). `up` writes FOLDER/world.env: the
+environment a program of the world needs (FLASHWISE_PHONE, FLASHWISE_BOOTLOADER) and
+what it is (FLASHWISE_WORLD_WINDOWS; FLASHWISE_WORLD_RESULTS: the bridge's results
+folder and FLASHWISE_WORLD_LOG: the world's log, Unix paths). `down` undoes what
 `up` did (recorded in FOLDER/world.json), ends the processes it started (by their
 ids, after asking them to end) and removes FOLDER/world.json. Every step is bounded;
 the processes left running also end by themselves after --lifetime-s (default 900).
@@ -79,8 +87,8 @@ class Built:
         self.driver = os.path.join(bridge, "flashwise_serial_sim.sys")
 
     def require(self, windows):
-        needed = [self.setup, self.service, self.service_ctl, self.bridge, self.routes, self.winusb]
-        needed += [self.dccman, self.driver] if windows == "xp" else []
+        needed = [self.setup, self.service_ctl, self.bridge, self.routes, self.winusb]
+        needed += [self.dccman, self.driver] if windows == "xp" else [self.service]
         missing = [path for path in needed if not os.path.isfile(path)]
         if missing:
             raise winetest.HarnessError("not built: %s" % ", ".join(missing))
@@ -194,16 +202,23 @@ def up(args, state):
     run(state, command + [winetest.windows_path(phone)], env=env, what="SimPhoneSetup")
     did("phone")
 
-    for name in SERVICES:
-        run(state, [winetest.WINE, built.service_ctl, "remove", name], env=env)
-        run(state, [winetest.WINE, built.service_ctl, "install", name, winetest.windows_path(built.service),
-                    "--start", "auto"], env=env, what="installing the service %s" % name)
-        did("service", name=name)
-        run(state, [winetest.WINE, built.service_ctl, "preset", name, "running"], env=env,
-            what="starting the service %s" % name)
-
-    if args.windows == "xp":
-        pid = start_detached([winetest.WINE, built.dccman, "--lifetime-ms", lifetime_ms], env,
+    phone_win = winetest.windows_path(phone)
+    if args.windows == "vista":
+        for name in SERVICES:
+            run(state, [winetest.WINE, built.service_ctl, "remove", name], env=env)
+            run(state, [winetest.WINE, built.service_ctl, "install", name, winetest.windows_path(built.service),
+                        "--start", "auto", "--phone", phone_win] + args.service_options.get(name, []),
+                env=env, what="installing the service %s" % name)
+            did("service", name=name)
+            run(state, [winetest.WINE, built.service_ctl, "preset", name, "running"], env=env,
+                what="starting the service %s" % name)
+        pid = start_detached([winetest.WINE, built.service_ctl, "watch"] + list(SERVICES) +
+                             ["--phone", phone_win, "--lifetime-ms", lifetime_ms], env,
+                             os.path.join(folder, "servicewatch.log")).pid
+        did("process", pid=pid, marker="SimServiceCtl.exe", what="the watch of the services' start types")
+    else:
+        pid = start_detached([winetest.WINE, built.dccman, "--lifetime-ms", lifetime_ms, "--phone", phone_win,
+                              "--answer", str(args.dccman_answer)], env,
                              os.path.join(folder, "dccman.log")).pid
         did("process", pid=pid, marker="SimDccMan.exe", what="the DccMan Class window")
 
@@ -253,6 +268,7 @@ def up(args, state):
         f.write("FLASHWISE_BOOTLOADER=127.0.0.1:%d\n" % port)
         f.write("FLASHWISE_WORLD_WINDOWS=%s\n" % args.windows)
         f.write("FLASHWISE_WORLD_RESULTS=%s\n" % results)
+        f.write("FLASHWISE_WORLD_LOG=%s\n" % os.path.join(phone, "world.log"))
     print("phone world (%s) up in %s: phone %s, bridge on 127.0.0.1:%d" % (args.windows, folder, phone, port))
 
 
@@ -349,6 +365,10 @@ def main():
     parser.add_argument("--windows", choices=("xp", "vista"), help="the Windows path (up)")
     parser.add_argument("--phone-ini", help="the phone's state to start from (up)")
     parser.add_argument("--lifetime-s", type=int, default=900, help="bound on the world's processes (up)")
+    parser.add_argument("--dccman-answer", type=int, default=0,
+                        help="xp: what the connection manager answers its message (up; nonzero: not responding)")
+    parser.add_argument("--service", action="append", default=[], metavar="NAME:OPTIONS",
+                        help="vista: SimService options for one service, e.g. WcesComm:--refuse-stop (up)")
     parser.add_argument("--port", type=int, help=argparse.SUPPRESS)
     args = parser.parse_args()
     state = winetest.State(args.state)
@@ -360,6 +380,12 @@ def main():
                 raise winetest.HarnessError("up needs --build and --windows")
             if not 10 <= args.lifetime_s <= 24 * 3600:
                 raise winetest.HarnessError("--lifetime-s is 10 to 86400")
+            args.service_options = {}
+            for given in args.service:
+                name, _, options = given.partition(":")
+                if name not in SERVICES:
+                    raise winetest.HarnessError("--service names WcesComm or RapiMgr, not %r" % name)
+                args.service_options[name] = options.split()
             # Checked before anything is made: a refused second up leaves the first world be.
             folder, record_path = world_paths(args, state)
             if os.path.exists(record_path):
