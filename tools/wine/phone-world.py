@@ -67,6 +67,7 @@ SERIAL_PARAMETERS = r"HKLM\System\CurrentControlSet\Services\%s\Parameters" % SE
 SERVICES = ("WcesComm", "RapiMgr")
 STEP_TIMEOUT = 60
 PORT_WAIT_S = 60
+DESKTOP_WAIT_S = 60
 END_WAIT_S = 15
 
 
@@ -154,6 +155,22 @@ def end_process(pid, marker):
     return not still_ours(pid, marker)
 
 
+def wait_for_acts(log_path, source, act, count, process):
+    """Waits (bounded) until the world's log holds `count` acts `act` of `source`: a
+    stand-in's first act says it is ready. False if the process ends first."""
+    deadline = time.monotonic() + DESKTOP_WAIT_S
+    while time.monotonic() < deadline and process.poll() is None:
+        try:
+            with open(log_path, encoding="utf-8", errors="replace") as f:
+                seen = sum(1 for line in f if line.split(" ")[1:3] == [source, act])
+            if seen >= count:
+                return True
+        except OSError:
+            pass
+        time.sleep(0.05)
+    return False
+
+
 def routes_present(state, windows):
     dosdevices = os.path.join(state.prefix, "dosdevices")
     winusb = any("#simphone#" in name for name in os.listdir(dosdevices))
@@ -212,15 +229,20 @@ def up(args, state):
             did("service", name=name)
             run(state, [winetest.WINE, built.service_ctl, "preset", name, "running"], env=env,
                 what="starting the service %s" % name)
-        pid = start_detached([winetest.WINE, built.service_ctl, "watch"] + list(SERVICES) +
-                             ["--phone", phone_win, "--lifetime-ms", lifetime_ms], env,
-                             os.path.join(folder, "servicewatch.log")).pid
-        did("process", pid=pid, marker="SimServiceCtl.exe", what="the watch of the services' start types")
+        watch = start_detached([winetest.WINE, built.service_ctl, "watch"] + list(SERVICES) +
+                               ["--phone", phone_win, "--lifetime-ms", lifetime_ms], env,
+                               os.path.join(folder, "servicewatch.log"))
+        did("process", pid=watch.pid, marker="SimServiceCtl.exe", what="the watch of the services' start types")
+        # A change made before the watch has read the start types would go unseen.
+        if not wait_for_acts(os.path.join(phone, "world.log"), "scm", "watch", len(SERVICES), watch):
+            raise winetest.HarnessError("the watch of the services did not start")
     else:
-        pid = start_detached([winetest.WINE, built.dccman, "--lifetime-ms", lifetime_ms, "--phone", phone_win,
-                              "--answer", str(args.dccman_answer)], env,
-                             os.path.join(folder, "dccman.log")).pid
-        did("process", pid=pid, marker="SimDccMan.exe", what="the DccMan Class window")
+        dccman = start_detached([winetest.WINE, built.dccman, "--lifetime-ms", lifetime_ms, "--phone", phone_win,
+                                 "--answer", str(args.dccman_answer)], env, os.path.join(folder, "dccman.log"))
+        did("process", pid=dccman.pid, marker="SimDccMan.exe", what="the DccMan Class window")
+        # Up once its window is there and it holds the phone.
+        if not wait_for_acts(os.path.join(phone, "world.log"), "dccman", "start", 1, dccman):
+            raise winetest.HarnessError("the connection manager did not start")
 
     if routes_present(state, args.windows):
         print("phone-world: the boot-loader routes are in the prefix already; left as they are")

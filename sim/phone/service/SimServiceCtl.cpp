@@ -8,8 +8,9 @@
 //                                   way (for a stand-in started with a delay)
 //   SimServiceCtl query NAME        prints "state=<state> start=<start type>"
 //   SimServiceCtl watch NAME... --phone FOLDER [--lifetime-ms N]
-//                                   logs every change of the services' start types in
-//                                   the world's log of the phone in FOLDER, until its
+//                                   logs each service's start type as the watch begins
+//                                   ("scm watch"), then every change ("scm start-type"),
+//                                   in the world's log of the phone in FOLDER, until its
 //                                   lifetime (default 120000 ms) is over
 //
 // SERVICE OPTIONS go on the service's command line (see SimService.cpp). Waits for a
@@ -210,6 +211,9 @@ int Watch(SC_HANDLE manager, const std::vector<std::wstring>& args)
         if (!services[i].value)
             return Refused(L"OpenService");
         types[i] = CurrentStartType(services[i].value);
+        flashwise::simphone::LogWorldAct("scm", "watch",
+                                         {{"name", flashwise::simphone::WideToUtf8(names[i])},
+                                          {"type", flashwise::simphone::WideToUtf8(StartName(types[i]))}});
         changed[i] = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         const std::wstring path = L"System\\CurrentControlSet\\Services\\" + names[i];
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_NOTIFY, &keys[i]) == ERROR_SUCCESS)
