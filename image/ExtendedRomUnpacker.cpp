@@ -251,12 +251,18 @@ bool UnpackExtendedRom(CFirmwareImage& image, std::ostream& out, std::ostream& e
         return false;
     };
     if (size == 0) return fail();
-    std::unique_ptr<std::uint8_t[]> input(new (std::nothrow) std::uint8_t[size]());
+    // The size comes from the image's own table: only what the file holds from the
+    // entry's offset on is worth a buffer, whatever the table claims.
+    const std::uint64_t offset = image.ExtendedRomOffset();
+    const std::uint64_t fileLength = image.File().Length();
+    const std::uint64_t held = offset < fileLength ? fileLength - offset : 0;
+    const std::size_t take = static_cast<std::size_t>(held < size ? held : size);
+    std::unique_ptr<std::uint8_t[]> input(new (std::nothrow) std::uint8_t[take]());
     std::unique_ptr<std::uint8_t[]> output(new (std::nothrow) std::uint8_t[kUnpackCapacity]());
     if (!input || !output) return fail();
 
     std::size_t have = 0;
-    if (image.File().Seek(image.ExtendedRomOffset())) have = image.File().Read(input.get(), size);
+    if (take > 0 && image.File().Seek(offset)) have = image.File().Read(input.get(), take);
 
     out << "Gzip decompress\n";
     std::size_t stored = 0;

@@ -218,6 +218,15 @@ TEST(UnpackExtendedRom, WritesTheEntryToExtRomTmp) {
     std::ostringstream out2;
     EXPECT_TRUE(UnpackExtendedRom(image, out2, err));
     EXPECT_EQ(test::ReadFile(dir / "ExtRom.tmp"), plain);
+    // So does one whose size claims 4 GiB: the buffer is what the file holds, not what
+    // the table claims (this test runs with allocations over 512 MiB refused).
+    image.CloseImage();
+    test::PutWord(bytes, 256 + 200, 0xFFFFFFFFu);
+    test::WriteFile(dir / "x.abi", bytes);
+    ASSERT_TRUE(image.OpenImage(dir / "x.abi"));
+    image.SelectExtendedRom(1);
+    EXPECT_TRUE(UnpackExtendedRom(image, out2, err));
+    EXPECT_EQ(test::ReadFile(dir / "ExtRom.tmp"), plain);
 
     // A folder that does not exist: the file cannot be created.
     CFirmwareImage elsewhere{WorkFolder(dir / "no")};
