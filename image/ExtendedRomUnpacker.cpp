@@ -82,6 +82,7 @@ public:
         crc_ = crc32_z(crc_, window, n);
         if (stored_ + n > capacity_) {
             out_ << "error : decompress buffer not enough\n";
+            dropped_ = true;
             return;
         }
         if (!direct_ && n > 0) std::memcpy(output_ + stored_, window, n);
@@ -90,6 +91,7 @@ public:
 
     std::uint32_t Crc() const { return static_cast<std::uint32_t>(crc_); }
     std::size_t Stored() const { return stored_; }
+    bool Dropped() const { return dropped_; }
 
 private:
     std::uint8_t* output_;
@@ -97,6 +99,7 @@ private:
     std::ostream& out_;
     std::unique_ptr<std::uint8_t[]> scratch_;
     bool direct_ = false;
+    bool dropped_ = false;   // some output did not fit and is missing
     std::size_t stored_ = 0;
     uLong crc_ = crc32(0L, Z_NULL, 0);
 };
@@ -233,8 +236,9 @@ bool GunzipBuffer(const std::uint8_t* input, std::size_t inputLength, std::uint8
         out << "invalid compressed data--length error\n";
         return false;
     }
-    // Matching trailer bytes behind broken data are a coincidence, not a success.
-    return res == kInflateOk;
+    // Matching trailer bytes behind broken data are a coincidence, not a success; so
+    // is a stored length that matches only what was kept of output that did not fit.
+    return res == kInflateOk && !sink.Dropped();
 }
 
 bool UnpackExtendedRom(CFirmwareImage& image, std::ostream& out, std::ostream& err) {

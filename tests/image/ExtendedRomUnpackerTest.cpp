@@ -129,6 +129,20 @@ TEST(Gunzip, CapacityExactlyFitsAndOneByteOverFails) {
     EXPECT_EQ(Gunzip(test::GzipWithTool(further, "-n")).out,
               "error : decompress buffer not enough\nerror : decompress buffer not enough\n"
               "invalid compressed data--length error\n");
+
+    // A stream whose length word counts only what fits (a wrong length, or one that
+    // wrapped past 4 GiB) passes the length check, but output is missing: a failure.
+    // With room for 30000 bytes, the first window (32 KiB) is dropped and the last
+    // (7232 bytes) kept.
+    auto kept = smallStream;
+    kept[kept.size() - 4] = 7232 & 0xFF;
+    kept[kept.size() - 3] = 7232 >> 8;
+    kept[kept.size() - 2] = 0;
+    kept[kept.size() - 1] = 0;
+    const Outcome missing = Gunzip(kept, 30000);
+    EXPECT_FALSE(missing.ok);
+    EXPECT_EQ(missing.stored, 7232u);
+    EXPECT_EQ(missing.out, "error : decompress buffer not enough\n");
 }
 
 TEST(Gunzip, CorruptedTrailer) {
