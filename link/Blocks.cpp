@@ -117,7 +117,11 @@ UnitResult JudgeResult(const StatusRecord& record) {
 
 std::uint32_t RoundUpProgress(std::uint32_t progress) {
     const std::uint32_t rest = progress % 100u;
-    return rest == 0 ? progress : progress + (100u - rest);
+    if (rest == 0) return progress;
+    // Above the last multiple of 100 that 32 bits hold there is none to raise it to:
+    // the figure stays rather than wrapping round to a small one.
+    if (progress > 0xFFFFFFFFu - (100u - rest)) return progress;
+    return progress + (100u - rest);
 }
 
 }  // namespace flashwise

@@ -91,7 +91,8 @@ enum class UnitResult {
 };
 UnitResult JudgeResult(const StatusRecord& record);
 
-// The device progress once a unit is written: raised to the next multiple of 100.
+// The device progress once a unit is written: raised to the next multiple of 100 (a
+// figure above the last multiple 32 bits hold stays as it is).
 std::uint32_t RoundUpProgress(std::uint32_t progress);
 
 }  // namespace flashwise

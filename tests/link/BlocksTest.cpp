@@ -314,6 +314,11 @@ TEST(StatusRecord, ResultsAreJudged) {
     EXPECT_EQ(RoundUpProgress(300), 300u);
     EXPECT_EQ(RoundUpProgress(0), 0u);
     EXPECT_EQ(RoundUpProgress(1), 100u);
+    // A boot loader's figure near the top of 32 bits never wraps round to a small one.
+    EXPECT_EQ(RoundUpProgress(4294967199u), 4294967200u);
+    EXPECT_EQ(RoundUpProgress(4294967200u), 4294967200u);
+    EXPECT_EQ(RoundUpProgress(4294967201u), 4294967201u);
+    EXPECT_EQ(RoundUpProgress(0xFFFFFFFFu), 0xFFFFFFFFu);
 }
 
 }  // namespace
