@@ -7,7 +7,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <thread>
 
 #include "sim/CommEvents.h"
@@ -17,6 +16,7 @@
 #include "sim/bridge/BridgeService.h"
 #include "sim/bridge/Framing.h"
 #include "tests/sim/HostBlocks.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace flashwise::bridge {
 namespace {
@@ -194,21 +194,17 @@ TEST(BridgeOptions, CommandLineAndFaults) {
 class BridgeProcess : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() / ("flashwise-bridge-" + std::to_string(std::random_device{}()));
         options_.outFolder = (folder_ / "out").string();
         options_.portFile = (folder_ / "port").string();
         options_.capture = true;
         options_.hexLimit = 8;
         options_.idleTimeoutMs = 30000;
-        std::filesystem::create_directories(folder_);
     }
     void TearDown() override {
         if (thread_.joinable()) {
             stop_ = true;
             thread_.join();
         }
-        std::error_code ec;
-        std::filesystem::remove_all(folder_, ec);
     }
     void Start() {
         server_ = std::make_unique<BridgeServer>(options_);
@@ -218,7 +214,8 @@ protected:
     }
     std::filesystem::path Out(const char* name) const { return std::filesystem::path(options_.outFolder) / name; }
 
-    std::filesystem::path folder_;
+    test::ScratchFolder scratch_;
+    std::filesystem::path folder_ = scratch_.Path();
     BridgeOptions options_;
     std::unique_ptr<BridgeServer> server_;
     std::thread thread_;

@@ -12,21 +12,13 @@
 #include "sim/bridge/BridgeService.h"
 #include "sim/bridge/Framing.h"
 #include "sim/bridge/PhoneModeWatch.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace flashwise::bridge {
 namespace {
 
 class PhoneFolder : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("flashwise-phonemode-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
     // Written as the phone's processes write it: a whole new file renamed over the old.
     void WriteState(const std::string& text) {
         const auto temporary = folder_ / "phone.ini.new";
@@ -34,7 +26,8 @@ protected:
         std::filesystem::rename(temporary, folder_ / "phone.ini");
     }
 
-    std::filesystem::path folder_;
+    test::ScratchFolder scratch_;
+    std::filesystem::path folder_ = scratch_.Path();
 };
 
 TEST(PhoneStateText, OpensOnlyInTheBootLoaderAndOnlyWhenTheDesktopLetsGo) {
