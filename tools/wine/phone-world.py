@@ -4,7 +4,7 @@ path, and takes it down again.
 
   phone-world.py up   --state DIR --build BUILD --windows xp|vista [--world FOLDER]
                       [--phone-ini FILE] [--lifetime-s N] [--dccman-answer N]
-                      [--service NAME:OPTIONS]...
+                      [--service NAME:OPTIONS]... [--fault SPEC]...
   phone-world.py down --state DIR [--world FOLDER]
 
 DIR is the harness's state folder (BUILD/wine); BUILD the Windows build folder the
@@ -23,7 +23,8 @@ simulated world was built in. `up` composes, in order:
                    already (the bootloader_routes fixture), in which case they are left
   the bridge       BootLoaderBridge.exe --phone FOLDER/phone on the path's transport
                    (serial on xp, WinUSB on vista): the boot loader opens only while
-                   the phone runs it and the desktop has let go of the device
+                   the phone runs it and the desktop has let go of the device; each
+                   --fault SPEC makes it misbehave (the bridge's --fault, FRAMING.md)
   xp only          a watcher of the phone's state that starts the serial driver,
                    pointed at the bridge, once the phone is in its boot loader: the
                    devices \\.\wceusbshNNN exist only while the driver runs (a handle
@@ -258,7 +259,8 @@ def up(args, state):
     transport = "serial" if args.windows == "xp" else "winusb"
     bridge = start_detached([winetest.WINE, built.bridge, "--out", winetest.windows_path(results), "--port-file",
                           winetest.windows_path(port_file), "--transport", transport, "--capture",
-                          "--phone", winetest.windows_path(phone), "--idle-timeout-ms", lifetime_ms],
+                          "--phone", winetest.windows_path(phone), "--idle-timeout-ms", lifetime_ms] +
+                         [option for spec in args.fault for option in ("--fault", spec)],
                             env, os.path.join(folder, "bridge.log"))
     did("process", pid=bridge.pid, marker="BootLoaderBridge.exe", what="the bridge")
     deadline = time.monotonic() + PORT_WAIT_S
@@ -391,6 +393,8 @@ def main():
                         help="xp: what the connection manager answers its message (up; nonzero: not responding)")
     parser.add_argument("--service", action="append", default=[], metavar="NAME:OPTIONS",
                         help="vista: SimService options for one service, e.g. WcesComm:--refuse-stop (up)")
+    parser.add_argument("--fault", action="append", default=[], metavar="SPEC",
+                        help="a misbehaviour of the boot loader, e.g. result-code:data:2:0x88 (up)")
     parser.add_argument("--port", type=int, help=argparse.SUPPRESS)
     args = parser.parse_args()
     state = winetest.State(args.state)
