@@ -61,11 +61,15 @@ std::string PhoneState() {
     return ReadWholeFile(std::filesystem::path(simphone::PhoneFolder() + L"\\phone.ini"));
 }
 
-// The world's acts from `since` on (its clock).
-std::vector<WorldAct> ActsSince(std::uint64_t since) {
-    std::vector<WorldAct> acts;
-    for (auto& act : simphone::ParseWorldLog(ReadWholeFile(std::filesystem::path(simphone::WorldLogPath()))))
-        if (act.ms >= since) acts.push_back(std::move(act));
+std::vector<WorldAct> WorldActs() {
+    return simphone::ParseWorldLog(ReadWholeFile(std::filesystem::path(simphone::WorldLogPath())));
+}
+
+// The world's acts after the first `count` (counted by line: two acts may share a
+// millisecond).
+std::vector<WorldAct> ActsAfter(std::size_t count) {
+    auto acts = WorldActs();
+    acts.erase(acts.begin(), acts.begin() + static_cast<std::ptrdiff_t>(std::min(count, acts.size())));
     return acts;
 }
 
@@ -361,7 +365,7 @@ const Updater kUpdaters[] = {
 void RunUpdater(const Updater& updater, bool xp, Desktop& desktop, Rapi& rapi, const std::filesystem::path& results,
                 const std::wstring& deviceMode, const std::wstring& sysReboot, int& downloads) {
     const std::string row = std::string(updater.name) + ": ";
-    const std::uint64_t mark = simphone::WorldClockMs();
+    const std::size_t mark = WorldActs().size();
     Check(rapi.Connect(), row + "the desktop reaches the phone");
     Check(rapi.Copy(deviceMode, L"\\windows\\DeviceMode.exe"), row + "DeviceMode.exe copied onto the phone");
     Check(rapi.Copy(sysReboot, L"\\windows\\SysReboot.exe"), row + "SysReboot.exe copied onto the phone");
@@ -397,7 +401,7 @@ void RunUpdater(const Updater& updater, bool xp, Desktop& desktop, Rapi& rapi, c
     Check(reached == updater.restores, row + (updater.restores ? "the desktop reaches the phone again"
                                                                : "the desktop does not reach the phone"));
 
-    const auto acts = ActsSince(mark);
+    const auto acts = ActsAfter(mark);
     const std::uint64_t released = desktop.Released(acts);
     const std::uint64_t restored = desktop.Restored(acts);
     const std::uint64_t open = Seen(acts, "bridge", "open");
