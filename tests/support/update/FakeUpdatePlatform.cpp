@@ -21,25 +21,102 @@ namespace {
 
 class FakeRequest : public RapiInitRequest {
 public:
-    FakeRequest(FakeRapi& rapi, CallLog& log) : rapi_(rapi), log_(log) { ++rapi_.liveRequests; }
+    FakeRequest(FakeRapi& rapi, CallLog& log)
+        : rapi_(rapi), log_(log), event_(std::make_shared<FakeWaitable>(FakeWaitable{"rapi event"})) {
+        ++rapi_.liveRequests;
+        // The library signals the record's event when the attempt ends, even after the
+        // caller has let go; the timer keeps its own hold on the event.
+        if (rapi_.scheduler != nullptr && rapi_.initExSignalMs && RapiSucceeded(rapi_.initExCall)) {
+            rapi_.scheduler->At(*rapi_.initExSignalMs, [event = event_] { event->signalled = true; });
+        }
+    }
     ~FakeRequest() override {
         --rapi_.liveRequests;
         log_.Add("rapi request released");
     }
     RapiResult CallResult() const override { return rapi_.initExCall; }
-    WaitHandle Event() const override { return nullptr; }
+    WaitHandle Event() const override { return event_.get(); }
     WaitOutcome Wait(std::uint32_t timeoutMs) override {
         log_.Add("rapi wait " + std::to_string(timeoutMs));
-        return rapi_.initExWait;
+        if (rapi_.scheduler == nullptr) return rapi_.initExWait;
+        const WakeResult woke = rapi_.scheduler->Wait({event_.get()}, timeoutMs, false);
+        return woke.wake == Wake::Handle ? WaitOutcome::Signalled : WaitOutcome::TimedOut;
     }
     RapiResult Result() const override { return rapi_.initExRecord; }
 
 private:
     FakeRapi& rapi_;
     CallLog& log_;
+    std::shared_ptr<FakeWaitable> event_;
 };
 
 }  // namespace
+
+RapiResult FakeRapi::Init() {
+    log_.Add("rapi Init");
+    if (scheduler != nullptr && initHangs) scheduler->BlockUntil([this] { return !initHangs; });
+    return initResult;
+}
+
+std::int32_t FakeRapi::OpenPhoneKey(RapiKey root, std::u16string_view subKey, RapiKey* key) {
+    log_.Add("rapi RegOpen " + (subKey.empty() ? std::string("(root)") : Narrow(subKey)));
+    const bool opens = subKey.empty() ? rootOpens : (subKey == u"KROV\\SYSVERSION" && sysVersion.has_value());
+    if (root != RapiLocalMachine() || !opens) return 2;
+    *key = subKey.empty() ? &keys_[0] : &keys_[1];
+    ++openKeys;
+    return 0;
+}
+
+std::int32_t FakeRapi::QueryPhoneValue(RapiKey key, std::u16string_view name, std::uint32_t* type,
+                                       std::uint8_t* data, std::uint32_t* size) {
+    log_.Add("rapi RegQuery " + Narrow(name) + (data == nullptr ? " size" : ""));
+    if (key != &keys_[1] || !sysVersion) return 6;
+    const auto found = sysVersion->find(std::u16string(name));
+    if (found == sysVersion->end()) return 2;
+    const std::vector<std::uint8_t>& bytes = found->second;
+    if (type != nullptr) *type = 1;  // a string value
+    const auto needed = static_cast<std::uint32_t>(bytes.size());
+    if (data == nullptr) {
+        *size = needed;
+        return 0;
+    }
+    if (unreadableValues.count(std::u16string(name))) return 5;
+    // Only the value's own bytes are written; whatever lay beyond them stays.
+    const std::uint32_t room = *size;
+    std::copy_n(bytes.begin(), std::min(room, needed), data);
+    *size = needed;
+    return room < needed ? kRapiErrorMoreData : 0;
+}
+
+std::int32_t FakeRapi::ClosePhoneKey(RapiKey key) {
+    log_.Add(std::string("rapi RegClose ") + (key == &keys_[0] ? "(root)" : "KROV\\SYSVERSION"));
+    --openKeys;
+    return 0;
+}
+
+bool FakeRapi::GetPowerStatus(RapiPowerStatus* status, bool refresh) {
+    log_.Add(std::string("rapi Power") + (refresh ? " refresh" : ""));
+    if (!power) return false;
+    *status = *power;
+    return true;
+}
+
+bool FakeRapi::GetVersion(RapiVersion* out) {
+    log_.Add("rapi Version");
+    if (!version) return false;
+    *out = *version;
+    return true;
+}
+
+std::vector<std::uint8_t> PhoneString(std::u16string_view text, bool terminated) {
+    std::vector<std::uint8_t> bytes;
+    for (const char16_t c : text) {
+        bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    if (terminated) bytes.insert(bytes.end(), {0, 0});
+    return bytes;
+}
 
 std::unique_ptr<RapiInitRequest> FakeRapi::InitEx() {
     log_.Add("rapi InitEx");
@@ -314,8 +391,17 @@ private:
 
 }  // namespace
 
+void FakeTicks::Sleep(std::uint32_t ms) {
+    if (scheduler != nullptr) {
+        scheduler->Sleep(ms);
+    } else {
+        now_ += ms;
+    }
+}
+
 std::unique_ptr<Worker> FakeThreads::Start(std::function<void()> body) {
     if (fails) return nullptr;
+    if (scheduler != nullptr) return scheduler->Start(std::move(body));
     log_.Add("thread start");
     auto worker = std::make_unique<FakeWorker>(log_);
     body();
@@ -324,7 +410,22 @@ std::unique_ptr<Worker> FakeThreads::Start(std::function<void()> body) {
     return worker;
 }
 
+void FakeWaits::DispatchQueued() {
+    log_.Add("ui dispatch");
+    if (scheduler != nullptr) scheduler->ConsumeInput();
+}
+
 WakeResult FakeWaits::WaitForHandlesOrInput(const std::vector<WaitHandle>& handles, std::uint32_t timeoutMs) {
+    if (scheduler != nullptr) {
+        const WakeResult woke = scheduler->Wait(handles, timeoutMs, true);
+        switch (woke.wake) {
+        case Wake::Handle: log_.Add("ui wake " + static_cast<FakeWaitable*>(handles[woke.index])->name); break;
+        case Wake::Input: log_.Add("ui wake input"); break;
+        case Wake::TimedOut: log_.Add("ui wake timeout"); break;
+        case Wake::Failed: log_.Add("ui wake failed"); break;
+        }
+        return woke;
+    }
     if (inputWakes > 0) {
         --inputWakes;
         log_.Add("ui wake input");
@@ -351,6 +452,17 @@ FakeUpdatePlatform::FakeUpdatePlatform(std::uint32_t startTick)
       folder(scratch.Path()),
       platform{rapi, files, package, services, shell, messages, ticks, links, waits, events, threads, windows,
                WorkFolder(folder)} {}
+
+FakeScheduler& FakeUpdatePlatform::UseScheduler() {
+    if (!scheduler) {
+        scheduler = std::make_unique<FakeScheduler>(ticks, log);
+        ticks.scheduler = scheduler.get();
+        threads.scheduler = scheduler.get();
+        waits.scheduler = scheduler.get();
+        rapi.scheduler = scheduler.get();
+    }
+    return *scheduler;
+}
 
 void FakeUpdatePlatform::WriteImageFile(const std::string& name, std::size_t size) {
     std::ofstream out(folder / name, std::ios::binary | std::ios::trunc);

@@ -9,11 +9,13 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "tests/support/ScratchFolder.h"
+#include "tests/support/update/FakeScheduler.h"
 #include "update/UpdatePlatform.h"
 
 namespace flashwise::test {
@@ -50,8 +52,10 @@ class FakeTicks : public Ticks {
 public:
     explicit FakeTicks(std::uint32_t start) : now_(start) {}
     std::uint32_t Now() override { return now_; }
-    void Sleep(std::uint32_t ms) override { now_ += ms; }
+    // With a scheduler, a worker's sleep parks it and the clock moves when nothing runs.
+    void Sleep(std::uint32_t ms) override;
     void Advance(std::uint32_t ms) { now_ += ms; }
+    FakeScheduler* scheduler = nullptr;
 
 private:
     std::uint32_t now_;
@@ -76,7 +80,22 @@ public:
     int openHandles = 0;
     int liveRequests = 0;  // InitEx records not yet released
 
-    RapiResult Init() override { return Logged("rapi Init", initResult); }
+    // The phone's registry: whether its root opens, and the values of KROV\SYSVERSION as
+    // stored (UTF-16 bytes, a terminator only where the test puts one); no key when unset.
+    bool rootOpens = false;
+    std::optional<std::map<std::u16string, std::vector<std::uint8_t>>> sysVersion;
+    std::set<std::u16string> unreadableValues;  // the size query works, the read does not
+    int openKeys = 0;
+    std::optional<RapiPowerStatus> power;  // unset: the query fails
+    std::optional<RapiVersion> version;    // unset: the query fails
+
+    // With a scheduler: a CeRapiInitEx record's event is signalled this long after the
+    // request (never when unset), and CeRapiInit blocks while initHangs holds.
+    std::optional<std::uint32_t> initExSignalMs = 0u;
+    bool initHangs = false;
+    FakeScheduler* scheduler = nullptr;
+
+    RapiResult Init() override;
     std::unique_ptr<RapiInitRequest> InitEx() override;
     RapiResult Uninit() override { return Logged("rapi Uninit", uninitResult); }
     std::uint32_t LastError() override { return Logged("rapi GetLastError", 5u); }
@@ -85,15 +104,12 @@ public:
     bool SetPhoneEndOfFile(RapiHandle) override { return Logged("rapi SetEndOfFile", true); }
     bool ClosePhoneHandle(RapiHandle handle) override;
     bool StartPhoneProcess(std::u16string_view name, RapiHandle* process, RapiHandle* thread) override;
-    // Not used by these operations: a phone without a registry, power or version.
-    std::int32_t OpenPhoneKey(RapiKey, std::u16string_view, RapiKey*) override { return 2; }
-    std::int32_t QueryPhoneValue(RapiKey, std::u16string_view, std::uint32_t*, std::uint8_t*,
-                                 std::uint32_t*) override {
-        return 2;
-    }
-    std::int32_t ClosePhoneKey(RapiKey) override { return 0; }
-    bool GetPowerStatus(RapiPowerStatus*, bool) override { return false; }
-    bool GetVersion(RapiVersion*) override { return false; }
+    std::int32_t OpenPhoneKey(RapiKey root, std::u16string_view subKey, RapiKey* key) override;
+    std::int32_t QueryPhoneValue(RapiKey key, std::u16string_view name, std::uint32_t* type, std::uint8_t* data,
+                                 std::uint32_t* size) override;
+    std::int32_t ClosePhoneKey(RapiKey key) override;
+    bool GetPowerStatus(RapiPowerStatus* status, bool refresh) override;
+    bool GetVersion(RapiVersion* version) override;
 
 private:
     template <typename T>
@@ -105,7 +121,11 @@ private:
     int writes_ = 0;
     std::u16string openPath_;
     std::uint8_t handles_[3] = {};  // file, process, thread
+    std::uint8_t keys_[2] = {};     // the root, KROV\SYSVERSION
 };
+
+// A string value as the phone stores it: UTF-16 little-endian, with a terminator when asked.
+std::vector<std::uint8_t> PhoneString(std::u16string_view text, bool terminated = true);
 
 // Services that take their time on the clock.
 class FakeServices : public ServiceManager {
@@ -281,8 +301,10 @@ class FakeThreads : public Threads {
 public:
     explicit FakeThreads(CallLog& log) : log_(log) {}
     bool fails = false;
-    // Runs the body at once; the worker's handle is signalled when it returns.
+    // Runs the body at once (or, with a scheduler, in lockstep); the worker's handle is
+    // signalled when it returns.
     std::unique_ptr<Worker> Start(std::function<void()> body) override;
+    FakeScheduler* scheduler = nullptr;
 
 private:
     CallLog& log_;
@@ -292,7 +314,8 @@ class FakeWaits : public UiWaits {
 public:
     explicit FakeWaits(CallLog& log) : log_(log) {}
     int inputWakes = 0;  // handed out before the handles are looked at
-    void DispatchQueued() override { log_.Add("ui dispatch"); }
+    FakeScheduler* scheduler = nullptr;
+    void DispatchQueued() override;
     WakeResult WaitForHandlesOrInput(const std::vector<WaitHandle>& handles, std::uint32_t timeoutMs) override;
 
 private:
@@ -332,6 +355,11 @@ public:
 
     // An image file of `size` bytes in the scratch folder, for PrepareDownload.
     void WriteImageFile(const std::string& name, std::size_t size = 512);
+
+    // Workers in lockstep on the clock from now on (see FakeScheduler.h).
+    FakeScheduler& UseScheduler();
+    // Last, so that it goes first: its parked workers unwind while the fakes they use live.
+    std::unique_ptr<FakeScheduler> scheduler;
 };
 
 }  // namespace flashwise::test
