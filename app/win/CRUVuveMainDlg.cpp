@@ -31,11 +31,14 @@ HICON LoadPageIcon(int metricX, int metricY) {
 
 }  // namespace
 
-CRUVuveMainDlg::CRUVuveMainDlg()
+CRUVuveMainDlg::CRUVuveMainDlg(Wizard wizard)
     : Dialog(IDD_WELCOME),
       bigIcon_(LoadPageIcon(SM_CXICON, SM_CYICON)),
-      smallIcon_(LoadPageIcon(SM_CXSMICON, SM_CYSMICON)) {
-    OnCommand(IDCANCEL, [this] { OnCancel(); });
+      smallIcon_(LoadPageIcon(SM_CXSMICON, SM_CYSMICON)),
+      view_(*this, [this] { ShowTexts(); }),
+      page_(wizard, view_) {
+    OnCommand(IDC_NEXT, [this] { page_.OnNext(); });
+    OnCommand(IDCANCEL, [this] { page_.OnCancel(); });
 }
 
 CRUVuveMainDlg::~CRUVuveMainDlg() {
@@ -49,12 +52,12 @@ CRUVuveMainDlg::~CRUVuveMainDlg() {
 
 void CRUVuveMainDlg::OnOpen() {
     TheApp().SetMainWindow(Handle());
-    SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
-    SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
-    ShowTexts();
+    page_.Open();
 }
 
 void CRUVuveMainDlg::ShowTexts() {
+    SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
+    SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
     SetTitle(FilledPackageText(IDS_WELCOME_TITLE));
     SetItemText(IDC_NEXT, PackageText(IDS_NEXT));
     SetItemText(IDCANCEL, PackageText(IDS_CANCEL));
@@ -67,6 +70,33 @@ void CRUVuveMainDlg::ShowTexts() {
     }
 }
 
-void CRUVuveMainDlg::OnCancel() { End(IDCANCEL); }
+bool CRUVuveMainDlg::OnMessage(UINT message, WPARAM, LPARAM, INT_PTR& result) {
+    switch (message) {
+    case WM_PAINT:
+        if (!IsIconic(Handle())) return false;
+        PaintMinimised();
+        result = TRUE;
+        return true;
+    case WM_QUERYDRAGICON:
+        result = reinterpret_cast<INT_PTR>(bigIcon_);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CRUVuveMainDlg::PaintMinimised() {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(Handle(), &paint);
+    SendMessageW(Handle(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client{};
+    GetClientRect(Handle(), &client);
+    const int iconWidth = GetSystemMetrics(SM_CXICON);
+    const int iconHeight = GetSystemMetrics(SM_CYICON);
+    const int x = (client.right - client.left - iconWidth + 1) / 2;
+    const int y = (client.bottom - client.top - iconHeight + 1) / 2;
+    DrawIcon(dc, x, y, bigIcon_);
+    EndPaint(Handle(), &paint);
+}
 
 }  // namespace flashwise::app

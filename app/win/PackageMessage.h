@@ -21,6 +21,9 @@ std::wstring FilledPackageText(unsigned id);
 // `owner` null for no owner. Returns the button the user chose.
 int ShowPackageMessage(HWND owner, unsigned textId, UINT buttons);
 
+// The same with the text's own template filled too.
+int ShowFilledPackageMessage(HWND owner, unsigned textId, UINT buttons);
+
 // The same with the caption filled with `displayName`.
 int ShowPackageMessage(HWND owner, unsigned textId, UINT buttons, const std::wstring& displayName);
 

@@ -7,10 +7,11 @@
 
 #include "app/CRUVuveMainApp.h"
 #include "app/SatelliteName.h"
-#include "app/win/CRUVuveMainDlg.h"
 #include "app/win/PackageMessage.h"
+#include "app/win/Win32WizardSystem.h"
 #include "link/win/SystemLibrary.h"
 #include "package/Package.h"
+#include "update/win/SystemUpdatePlatform.h"
 
 namespace flashwise::app {
 namespace {
@@ -88,8 +89,8 @@ bool Win32StartupPlatform::ProbeSystemLibrary(std::u16string_view fileName) {
 }
 
 void Win32StartupPlatform::RunWelcomePage() {
-    CRUVuveMainDlg page;
-    page.RunModal(nullptr);
+    Win32WizardSystem system(update::SystemUpdatePlatform());
+    system.RunWelcomePage();
 }
 
 }  // namespace flashwise::app

@@ -38,9 +38,11 @@ WELCOME_CONTROLS = {
     1022: "Please click Next to continue or Cancel to exit.",
     1023: " ",
 }
+QUIT = "Do you want to cancel upgrade? Click \"Yes\" to quit. Click \"No\" to return."
 MESSAGE_TEXT = 0xFFFF
 OK = 1
 CANCEL = 2
+YES = 6
 
 # The test translation puts this in front of every text of its own.
 SATELLITE_MARKER = "CHT: "
@@ -89,7 +91,7 @@ class Run:
         self.driver.gone(box["hwnd"], WAIT_MS)
 
     def welcome_page(self, marker=""):
-        """The welcome page with every text in place, then Cancel ends the program."""
+        """The welcome page with every text in place, then Cancel and Yes end the program."""
         page = self.driver.find("#32770", marker + TITLE, WAIT_MS)
         self.shot("welcome")
         controls = {c["id"]: c for c in self.driver.controls(page["hwnd"])["controls"]}
@@ -104,7 +106,11 @@ class Run:
             check((32, 32) in icons and (16, 16) in icons, "the welcome page lacks a big and a small icon: %r"
                   % sorted(icons))
             check(icons[(32, 32)] != self.default_icon, "the welcome page shows Wine's default icon")
+        # Cancel asks first; Yes ends the page and the program.
         self.driver.click(page["hwnd"], CANCEL)
+        box = self.driver.find("#32770", marker + CAPTION, WAIT_MS)
+        equal(self.driver.text(box["hwnd"], MESSAGE_TEXT), marker + QUIT, "quit confirmation")
+        self.driver.click(box["hwnd"], YES)
         self.driver.gone(page["hwnd"], WAIT_MS)
 
     def ends(self):

@@ -21,6 +21,7 @@ WAIT_MS = 20000
 MESSAGE_TEXT = 0xFFFF
 OK = 1
 CANCEL = 2
+YES = 6
 
 
 def window_shot(display, title, path, frame):
@@ -80,6 +81,9 @@ def main():
             window_shot(args.display, page["title"], path, args.desktop)
             shown.append(path)
             driver.click(page["hwnd"], CANCEL)
+            # Cancel asks first; Yes ends the program.
+            quit_box = driver.find("#32770", notice["title"], WAIT_MS)
+            driver.click(quit_box["hwnd"], YES)
             driver.gone(page["hwnd"], WAIT_MS)
             print("demo: the program ended with code %d" % driver.exit_code(WAIT_MS))
         except winetest.DriverError as error:
