@@ -23,9 +23,11 @@ CDownloadAgent::~CDownloadAgent() {
 int CDownloadAgent::SetDesktopLink(bool enable, bool) {
     // By the full path of the file the program wrote: a search by bare name would also
     // find a wcestest.bat or .com planted in the working folder, and run it elevated.
+    // Each run is waited for (bounded), so that the runs act in the order they were
+    // made: a release still under way must not undo the restore that follows it.
     std::uint32_t error = 0;
     if (platform_.shell.RunHidden(platform_.folder.File(std::u16string_view(kDesktopHelperFile)),
-                                  enable ? kRestoreParameters : kReleaseParameters, &error)) {
+                                  enable ? kRestoreParameters : kReleaseParameters, kDesktopHelperWaitMs, &error)) {
         return 1;
     }
     char line[96];

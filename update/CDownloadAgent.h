@@ -74,5 +74,8 @@ std::unique_ptr<CDownloadAgent> NewDownloadAgent(UpdatePlatform& platform, std::
 constexpr char16_t kDesktopHelperFile[] = u"wcestest.exe";
 constexpr char16_t kReleaseParameters[] = u" /c:";
 constexpr char16_t kRestoreParameters[] = u" /c:su";
+// The helper only sends one message; a connection manager that does not answer must not
+// hold the update for longer than this.
+constexpr std::uint32_t kDesktopHelperWaitMs = 5000;
 
 }  // namespace flashwise::update

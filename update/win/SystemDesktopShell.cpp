@@ -9,13 +9,26 @@
 namespace flashwise::update {
 
 bool SystemDesktopShell::RunHidden(const std::filesystem::path& program, std::u16string_view parameters,
-                                   std::uint32_t* error) {
+                                   std::uint32_t waitMs, std::uint32_t* error) {
     const std::wstring file = program.wstring();
     const std::wstring arguments(parameters.begin(), parameters.end());
-    const HINSTANCE result = ShellExecuteW(nullptr, L"open", file.c_str(), arguments.c_str(), nullptr, SW_HIDE);
-    if (reinterpret_cast<INT_PTR>(result) > 32) return true;
-    *error = GetLastError();
-    return false;
+    SHELLEXECUTEINFOW run{};
+    run.cbSize = sizeof run;
+    run.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    run.lpVerb = L"open";
+    run.lpFile = file.c_str();
+    run.lpParameters = arguments.c_str();
+    run.nShow = SW_HIDE;
+    if (!ShellExecuteExW(&run) || reinterpret_cast<INT_PTR>(run.hInstApp) <= 32) {
+        *error = GetLastError();
+        if (run.hProcess != nullptr) CloseHandle(run.hProcess);
+        return false;
+    }
+    if (run.hProcess != nullptr) {
+        WaitForSingleObject(run.hProcess, waitMs);
+        CloseHandle(run.hProcess);
+    }
+    return true;
 }
 
 void SystemDesktopShell::WriteStandardOutput(std::string_view text) {

@@ -7,7 +7,7 @@ namespace flashwise::update {
 
 class SystemDesktopShell final : public DesktopShell {
 public:
-    bool RunHidden(const std::filesystem::path& program, std::u16string_view parameters,
+    bool RunHidden(const std::filesystem::path& program, std::u16string_view parameters, std::uint32_t waitMs,
                    std::uint32_t* error) override;
     void WriteStandardOutput(std::string_view text) override;
 };

@@ -223,10 +223,12 @@ public:
     std::uint32_t error = 2;
     std::string output;
     std::vector<std::filesystem::path> programs;
-    bool RunHidden(const std::filesystem::path& program, std::u16string_view parameters,
+    std::vector<std::uint32_t> waits;
+    bool RunHidden(const std::filesystem::path& program, std::u16string_view parameters, std::uint32_t waitMs,
                    std::uint32_t* failure) override {
         log_.Add("shell run " + program.filename().string() + Narrow(parameters));
         programs.push_back(program);
+        waits.push_back(waitMs);
         if (fails) *failure = error;
         return !fails;
     }
