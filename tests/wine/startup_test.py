@@ -80,9 +80,12 @@ class Run:
             winetest.screenshot(self.display, os.path.join(self.folder, "screens", name + ".png"))
 
     def message(self, text, marker=""):
-        """The next message box: its caption and text, then OK."""
+        """The next message box: its caption, text, no owner and OK alone, then OK."""
         box = self.driver.find("#32770", marker + CAPTION, WAIT_MS)
         equal(self.driver.text(box["hwnd"], MESSAGE_TEXT), marker + text, "message box text")
+        info = self.driver.info(box["hwnd"])
+        equal(info["owner"], 0, "owner window of a start-up message box")
+        equal([b["id"] for b in info["buttons"]], [OK], "buttons of a start-up message box")
         if self.default_icon is None and self.display:
             # A message box has no icon of the program's: Wine shows its default.
             self.default_icon = winetest.x_window_icon(self.display, box["title"]).get((32, 32))

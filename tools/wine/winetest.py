@@ -349,8 +349,36 @@ class Driver:
     def find(self, window_class, title, timeout_ms=10000):
         return self.must("find", window_class, title, timeout_ms, bound_ms=timeout_ms)
 
+    def find_with(self, window_class, title, control_id, text="", timeout_ms=10000):
+        """A window that holds control `control_id` showing `text` (empty: any text):
+        captionless wait windows, and pages that share one title."""
+        return self.must("findctl", window_class, title, control_id, text, timeout_ms, bound_ms=timeout_ms)
+
     def windows(self):
         return self.must("windows")["windows"]
+
+    def info(self, hwnd):
+        """owner (0 for none), owner_title, topmost, caption, enabled and buttons
+        ([{id, text, enabled}]) of a window."""
+        return self.must("info", hwnd)
+
+    def close_window(self, hwnd):
+        """WM_CLOSE, as the close box sends it."""
+        return self.must("close", hwnd)
+
+    def escape(self, hwnd):
+        return self.must("escape", hwnd)
+
+    def progress(self, hwnd, control_id):
+        return self.must("progress", hwnd, control_id)["position"]
+
+    def probe(self, hwnd, interval_ms=25):
+        """Starts sending the window a message that does nothing every interval and
+        timing its answer; probe_stop gives samples, timeouts, worst_ms, worst_at_ms."""
+        return self.must("probe", hwnd, interval_ms)
+
+    def probe_stop(self):
+        return self.must("probe-stop")
 
     def controls(self, hwnd):
         return self.must("controls", hwnd)

@@ -6,10 +6,22 @@
 //   start <command line> [<working folder>]
 //   find <class> <title> <timeout ms>     a visible top-level window of the program;
 //                                         an empty class or title matches any
+//   findctl <class> <title> <control id> <text> <timeout ms>
+//                                         the same, holding that control with that
+//                                         text (empty: any text): finds captionless
+//                                         windows and pages that share one title
 //   windows                               the program's visible top-level windows
 //   controls <hwnd>                       every child control: id, class, text, state
 //   text <hwnd> <control id>              (a message box's text is control 65535)
 //   click <hwnd> <control id>             posts the button's click, never blocks
+//   info <hwnd>                           owner window, topmost state, caption, and
+//                                         its buttons (id, text, enabled)
+//   close <hwnd>                          posts WM_CLOSE (the close box)
+//   escape <hwnd>                         posts the Escape key to the window's focus
+//   progress <hwnd> <control id>          a progress bar's position (PBM_GETPOS)
+//   probe <hwnd> <interval ms>            starts measuring how long the window takes
+//                                         to answer a sent message, every interval
+//   probe-stop                            ends it: samples, worst, the worst's time
 //   gone <hwnd> <timeout ms>              waits until the window is destroyed
 //   exit <timeout ms>                     waits for the program to end, gives its code
 //   kill                                  ends the program if it still runs
@@ -19,6 +31,7 @@
 // another process under Wine 8; the X side shows them, see winetest.x_window_icon.)
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -184,17 +197,18 @@ void Start(const std::vector<std::string>& f) {
     Answer("{\"ok\":true,\"pid\":" + std::to_string(g_program.dwProcessId) + "}");
 }
 
-void Find(const std::vector<std::string>& f) {
-    if (f.size() < 4) {
-        return Fail("find needs a class, a title and a timeout");
-    }
-    const std::wstring wantedClass = Widen(f[1]);
-    const std::wstring wantedTitle = Widen(f[2]);
+bool HasControlText(HWND window, int id, const std::wstring& text) {
+    HWND control = GetDlgItem(window, id);
+    return control != nullptr && (text.empty() || WindowText(control) == text);
+}
+
+// Waits for a visible top-level window of the program that passes `matches`.
+template <typename Matches>
+void FindWindowWhere(DWORD timeoutMs, Matches matches) {
     HWND found = nullptr;
-    const bool ok = WaitFor(std::strtoul(f[3].c_str(), nullptr, 10), [&] {
+    const bool ok = WaitFor(timeoutMs, [&] {
         for (HWND window : ProgramWindows()) {
-            if ((wantedClass.empty() || ClassOf(window) == wantedClass) &&
-                (wantedTitle.empty() || WindowText(window) == wantedTitle)) {
+            if (matches(window)) {
                 found = window;
                 return true;
             }
@@ -207,6 +221,34 @@ void Find(const std::vector<std::string>& f) {
     }
     Answer("{\"ok\":true,\"hwnd\":" + Handle(found) + ",\"class\":" + Json(ClassOf(found)) + ",\"title\":" +
            Json(WindowText(found)) + "}");
+}
+
+bool ClassAndTitle(HWND window, const std::wstring& wantedClass, const std::wstring& wantedTitle) {
+    return (wantedClass.empty() || ClassOf(window) == wantedClass) &&
+           (wantedTitle.empty() || WindowText(window) == wantedTitle);
+}
+
+void Find(const std::vector<std::string>& f) {
+    if (f.size() < 4) {
+        return Fail("find needs a class, a title and a timeout");
+    }
+    const std::wstring wantedClass = Widen(f[1]);
+    const std::wstring wantedTitle = Widen(f[2]);
+    FindWindowWhere(std::strtoul(f[3].c_str(), nullptr, 10),
+                    [&](HWND window) { return ClassAndTitle(window, wantedClass, wantedTitle); });
+}
+
+void FindByControl(const std::vector<std::string>& f) {
+    if (f.size() < 6) {
+        return Fail("findctl needs a class, a title, a control id, its text and a timeout");
+    }
+    const std::wstring wantedClass = Widen(f[1]);
+    const std::wstring wantedTitle = Widen(f[2]);
+    const int id = std::atoi(f[3].c_str());
+    const std::wstring wantedText = Widen(f[4]);
+    FindWindowWhere(std::strtoul(f[5].c_str(), nullptr, 10), [&](HWND window) {
+        return ClassAndTitle(window, wantedClass, wantedTitle) && HasControlText(window, id, wantedText);
+    });
 }
 
 void Controls(const std::vector<std::string>& f) {
@@ -263,6 +305,195 @@ void Click(const std::vector<std::string>& f) {
     Answer("{\"ok\":true}");
 }
 
+void Info(const std::vector<std::string>& f) {
+    if (f.size() < 2) {
+        return Fail("info needs a window");
+    }
+    HWND window = ParseHandle(f[1]);
+    if (!IsWindow(window)) {
+        return Fail("no such window");
+    }
+    HWND owner = GetWindow(window, GW_OWNER);
+    const LONG style = GetWindowLongW(window, GWL_STYLE);
+    const LONG exStyle = GetWindowLongW(window, GWL_EXSTYLE);
+    std::vector<HWND> children;
+    EnumChildWindows(window, CollectChild, reinterpret_cast<LPARAM>(&children));
+    std::string buttons = "[";
+    for (HWND child : children) {
+        if (GetParent(child) != window || !IsWindowVisible(child) || lstrcmpiW(ClassOf(child).c_str(), L"Button") != 0) {
+            continue;
+        }
+        if (buttons.size() > 1) {
+            buttons += ",";
+        }
+        buttons += "{\"id\":" + std::to_string(GetDlgCtrlID(child)) + ",\"text\":" + Json(WindowText(child)) +
+                   ",\"enabled\":" + (IsWindowEnabled(child) ? "true" : "false") + "}";
+    }
+    Answer("{\"ok\":true,\"owner\":" + Handle(owner) + ",\"owner_title\":" +
+           Json(owner != nullptr ? WindowText(owner) : std::wstring()) +
+           ",\"topmost\":" + ((exStyle & WS_EX_TOPMOST) != 0 ? "true" : "false") +
+           ",\"caption\":" + ((style & WS_CAPTION) == WS_CAPTION ? "true" : "false") +
+           ",\"enabled\":" + (IsWindowEnabled(window) ? "true" : "false") + ",\"buttons\":" + buttons + "]}");
+}
+
+void Close(const std::vector<std::string>& f) {
+    if (f.size() < 2) {
+        return Fail("close needs a window");
+    }
+    HWND window = ParseHandle(f[1]);
+    if (!IsWindow(window)) {
+        return Fail("no such window");
+    }
+    if (!PostMessageW(window, WM_CLOSE, 0, 0)) {
+        return Fail("PostMessage failed with " + std::to_string(GetLastError()));
+    }
+    Answer("{\"ok\":true}");
+}
+
+// The key goes where a pressed key would: the control that has the focus in the
+// window's thread, or the window itself when the focus is elsewhere.
+void Escape(const std::vector<std::string>& f) {
+    if (f.size() < 2) {
+        return Fail("escape needs a window");
+    }
+    HWND window = ParseHandle(f[1]);
+    if (!IsWindow(window)) {
+        return Fail("no such window");
+    }
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    HWND target = window;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &gui) && gui.hwndFocus != nullptr &&
+        (gui.hwndFocus == window || IsChild(window, gui.hwndFocus))) {
+        target = gui.hwndFocus;
+    }
+    const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(VK_ESCAPE, 0)) << 16;
+    if (!PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, scan | 1) ||
+        !PostMessageW(target, WM_KEYUP, VK_ESCAPE, scan | 1 | (LPARAM{3} << 30))) {
+        return Fail("PostMessage failed with " + std::to_string(GetLastError()));
+    }
+    Answer("{\"ok\":true,\"target\":" + Handle(target) + "}");
+}
+
+constexpr UINT kAnswerLimitMs = 10000;
+
+void Progress(const std::vector<std::string>& f) {
+    if (f.size() < 3) {
+        return Fail("progress needs a window and a control id");
+    }
+    HWND bar = GetDlgItem(ParseHandle(f[1]), std::atoi(f[2].c_str()));
+    if (bar == nullptr) {
+        return Fail("no such control");
+    }
+    DWORD_PTR position = 0;
+    if (!SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_NORMAL, kAnswerLimitMs, &position)) {
+        return Fail("the progress bar did not answer within " + std::to_string(kAnswerLimitMs) + " ms");
+    }
+    Answer("{\"ok\":true,\"position\":" + std::to_string(position) + "}");
+}
+
+// The responsiveness probe: a thread of the driver sends the window a message that
+// does nothing, every interval, and keeps the longest time it took to be answered.
+// A thread that waits without also serving its messages answers late.
+struct Probe {
+    CRITICAL_SECTION lock;
+    HANDLE thread = nullptr;
+    HANDLE stop = nullptr;
+    HWND target = nullptr;
+    DWORD intervalMs = 0;
+    LARGE_INTEGER started{};
+    unsigned samples = 0;
+    unsigned timeouts = 0;
+    double worstMs = 0;
+    double worstAtMs = 0;
+};
+Probe g_probe;
+
+double MsSince(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    return static_cast<double>(to.QuadPart - from.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+DWORD WINAPI ProbeThread(LPVOID) {
+    while (WaitForSingleObject(g_probe.stop, g_probe.intervalMs) == WAIT_TIMEOUT) {
+        if (!IsWindow(g_probe.target)) {
+            continue;
+        }
+        LARGE_INTEGER before;
+        LARGE_INTEGER after;
+        QueryPerformanceCounter(&before);
+        DWORD_PTR result = 0;
+        const bool answered =
+            SendMessageTimeoutW(g_probe.target, WM_NULL, 0, 0, SMTO_NORMAL, kAnswerLimitMs, &result) != 0;
+        QueryPerformanceCounter(&after);
+        if (!answered && !IsWindow(g_probe.target)) {
+            continue;  // the window went while it was asked: no figure
+        }
+        const double ms = MsSince(before, after);
+        EnterCriticalSection(&g_probe.lock);
+        ++g_probe.samples;
+        if (!answered) {
+            ++g_probe.timeouts;
+        }
+        if (ms > g_probe.worstMs) {
+            g_probe.worstMs = ms;
+            g_probe.worstAtMs = MsSince(g_probe.started, before);
+        }
+        LeaveCriticalSection(&g_probe.lock);
+    }
+    return 0;
+}
+
+std::string StopProbe() {
+    if (g_probe.thread == nullptr) {
+        return {};
+    }
+    SetEvent(g_probe.stop);
+    WaitForSingleObject(g_probe.thread, INFINITE);
+    CloseHandle(g_probe.thread);
+    CloseHandle(g_probe.stop);
+    g_probe.thread = nullptr;
+    g_probe.stop = nullptr;
+    char figures[160];
+    std::snprintf(figures, sizeof figures, "\"samples\":%u,\"timeouts\":%u,\"worst_ms\":%.1f,\"worst_at_ms\":%.0f",
+                  g_probe.samples, g_probe.timeouts, g_probe.worstMs, g_probe.worstAtMs);
+    return figures;
+}
+
+void StartProbe(const std::vector<std::string>& f) {
+    if (f.size() < 3) {
+        return Fail("probe needs a window and an interval");
+    }
+    HWND window = ParseHandle(f[1]);
+    if (!IsWindow(window)) {
+        return Fail("no such window");
+    }
+    StopProbe();
+    g_probe.target = window;
+    g_probe.intervalMs = std::strtoul(f[2].c_str(), nullptr, 10);
+    g_probe.samples = g_probe.timeouts = 0;
+    g_probe.worstMs = g_probe.worstAtMs = 0;
+    QueryPerformanceCounter(&g_probe.started);
+    g_probe.stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_probe.thread = CreateThread(nullptr, 0, ProbeThread, nullptr, 0, nullptr);
+    if (g_probe.stop == nullptr || g_probe.thread == nullptr) {
+        return Fail("the probe could not start: " + std::to_string(GetLastError()));
+    }
+    Answer("{\"ok\":true}");
+}
+
+void ProbeStop() {
+    const std::string figures = StopProbe();
+    if (figures.empty()) {
+        return Fail("no probe runs");
+    }
+    Answer("{\"ok\":true," + figures + "}");
+}
+
 void Gone(const std::vector<std::string>& f) {
     if (f.size() < 3) {
         return Fail("gone needs a window and a timeout");
@@ -299,6 +530,7 @@ bool Kill() {
 }  // namespace
 
 int main() {
+    InitializeCriticalSection(&g_probe.lock);
     char buffer[65536];
     while (std::fgets(buffer, sizeof buffer, stdin) != nullptr) {
         std::string line(buffer);
@@ -313,6 +545,20 @@ int main() {
             Start(f);
         } else if (verb == "find") {
             Find(f);
+        } else if (verb == "findctl") {
+            FindByControl(f);
+        } else if (verb == "info") {
+            Info(f);
+        } else if (verb == "close") {
+            Close(f);
+        } else if (verb == "escape") {
+            Escape(f);
+        } else if (verb == "progress") {
+            Progress(f);
+        } else if (verb == "probe") {
+            StartProbe(f);
+        } else if (verb == "probe-stop") {
+            ProbeStop();
         } else if (verb == "windows") {
             Answer("{\"ok\":true,\"windows\":" + WindowListJson() + "}");
         } else if (verb == "controls") {
@@ -333,6 +579,7 @@ int main() {
             Fail("unknown command " + verb);
         }
     }
+    StopProbe();
     // A program left running would outlive the test; end it and say so.
     const bool killed = Kill();
     return killed ? 3 : 0;
