@@ -169,11 +169,23 @@ function(flashwise_release)
   _flashwise_rc_path(p ${image})
   string(APPEND neutral_bin "IDBIN_FIRMWARE_IMAGE BIN ${p}\n")
   list(APPEND payloads ${image})
-  if(RELEASE_BOOT_LOADER_IMAGE)
+  if(RELEASE_BOOT_LOADER_IMAGE STREQUAL "generate")
+    set(boot ${work}/boot-loader.abi)
+    set(script ${CMAKE_SOURCE_DIR}/tools/make_firmware_image.py)
+    add_custom_command(
+      OUTPUT ${boot}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${work}
+      COMMAND ${Python3_EXECUTABLE} ${script} --boot-loader --output ${boot}
+      DEPENDS ${script}
+      COMMENT "Generating the boot-loader image of release ${R_NAME}"
+      VERBATIM)
+  elseif(RELEASE_BOOT_LOADER_IMAGE)
     get_filename_component(boot "${RELEASE_BOOT_LOADER_IMAGE}" ABSOLUTE BASE_DIR ${dir})
     if(NOT EXISTS ${boot})
       message(FATAL_ERROR "flashwise_release(${R_NAME}): boot-loader image ${boot} is missing")
     endif()
+  endif()
+  if(RELEASE_BOOT_LOADER_IMAGE)
     _flashwise_rc_path(p ${boot})
     string(APPEND neutral_bin "IDBIN_BOOT_LOADER_IMAGE BIN ${p}\n")
     list(APPEND payloads ${boot})

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes the demo release's firmware image: a packaged image with one section
-(51, in two parts) and the 2048-byte version block after it.
+(51, in two parts) and the 2048-byte version block after it; with --boot-loader, its
+boot-loader image instead: one section (50) and nothing after it.
 
 The contents are synthetic and deterministic: the same bytes on every run, so the
 build is reproducible and nothing binary is kept in the tree.
@@ -14,6 +15,9 @@ Layout (all words 32-bit little-endian):
   ...    section 51, second part (L51b bytes): "Intel_FBF" followed by filler
   ...    version block (2048 bytes): "1.2.3", "1.2.3.4", "1.2.3.4.5", each
          NUL-padded to 64 bytes, then zeros
+
+Boot-loader image (BOOT_TOTAL bytes): the same header words except L51a = L51b = 0,
+L50 = 196,608 at 0x30 and no version block (0x48 = 0); section 50 follows at 0x100.
 """
 
 import argparse
@@ -28,6 +32,8 @@ L51B = 4_259_840
 VERSION_BLOCK = 2048
 IMAGE_TYPE = 4
 TOTAL = HEADER_SIZE + L51A + L51B + VERSION_BLOCK  # 5,042,300
+L50 = 196_608
+BOOT_TOTAL = HEADER_SIZE + L50  # 196,864
 
 
 def filler(label: bytes, length: int) -> bytes:
@@ -40,16 +46,17 @@ def filler(label: bytes, length: int) -> bytes:
     return bytes(out[:length])
 
 
-def header() -> bytes:
+def header(l51a=L51A, l51b=L51B, l50=0, version_block_length=VERSION_BLOCK) -> bytes:
     h = bytearray(HEADER_SIZE)
     h[0:4] = bytes([0x01, 0x13, 0x15, 0x13])
     h[4:12] = b"3GIMAGE "
     struct.pack_into("<I", h, 0x10, 0x409)
-    struct.pack_into("<I", h, 0x14, L51A)
-    struct.pack_into("<I", h, 0x18, L51B)
+    struct.pack_into("<I", h, 0x14, l51a)
+    struct.pack_into("<I", h, 0x18, l51b)
+    struct.pack_into("<I", h, 0x30, l50)
     struct.pack_into("<I", h, 0x34, IMAGE_TYPE)
     struct.pack_into("<I", h, 0x44, 0)
-    struct.pack_into("<I", h, 0x48, VERSION_BLOCK)
+    struct.pack_into("<I", h, 0x48, version_block_length)
     return bytes(h)
 
 
@@ -94,11 +101,18 @@ def image() -> bytes:
     return data
 
 
+def boot_loader_image() -> bytes:
+    data = header(l51a=0, l51b=0, l50=L50, version_block_length=0) + filler(b"section 50", L50)
+    assert len(data) == BOOT_TOTAL, len(data)
+    return data
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--output", required=True, help="image file to write")
+    parser.add_argument("--boot-loader", action="store_true", help="the boot-loader image instead")
     args = parser.parse_args()
-    data = image()
+    data = boot_loader_image() if args.boot_loader else image()
     tmp = args.output + ".tmp"
     with open(tmp, "wb") as f:
         f.write(data)

@@ -117,3 +117,24 @@ TEST_F(GeneratedImage, SameBytesOnEveryRun) {
     fs::remove(again);
     EXPECT_TRUE(second == bytes_);
 }
+
+// The boot-loader image: the same header with section 50 alone, and nothing after it,
+// so the download driver sends exactly one unit in the boot-loader pass.
+TEST_F(GeneratedImage, BootLoaderImageHoldsSection50Only) {
+    const fs::path boot = path_.string() + ".boot";
+    const std::string command = std::string("\"") + FLASHWISE_PYTHON + "\" \"" + FLASHWISE_IMAGE_SCRIPT +
+                                "\" --boot-loader --output \"" + boot.string() + "\"";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_EQ(fs::file_size(boot), 256u + 196608u);
+
+    CFirmwareImage image;
+    ASSERT_TRUE(image.OpenImage(boot));
+    EXPECT_EQ(image.HeaderWord(0x00), 0x13151301u);
+    EXPECT_EQ(image.HeaderWord(0x10), 0x409u);
+    EXPECT_EQ(image.HeaderWord(0x34), 4u);
+    EXPECT_EQ(image.HeaderWord(0x48), 0u);
+    EXPECT_EQ(image.L50(), 196608u);
+    EXPECT_EQ(image.L51a() + image.L51b() + image.L52() + image.L53() + image.L54a() + image.L54b(), 0u);
+    image.CloseImage();
+    fs::remove(boot);
+}
