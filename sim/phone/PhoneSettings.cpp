@@ -118,6 +118,7 @@ std::optional<PhoneSettings> ReadPhoneSettings(const IniDocument& document, std:
             r.Fail("boot_next");
     }
     r.Number("restarts", s.restarts);
+    r.Flag("boot_loader_starts", s.bootLoaderStarts);
 
     r.OptionalNumber("init_result", s.initResult);
     r.Flag("init_blocks", s.initBlocks);
@@ -171,7 +172,8 @@ void SetBootModeWord(IniDocument& document, std::uint32_t word)
 void Restart(IniDocument& document)
 {
     const std::string* next = document.Get(kPhoneSection, "boot_next");
-    const bool bootLoader = next && *next == "bootloader";
+    const std::string* starts = document.Get(kPhoneSection, "boot_loader_starts");
+    const bool bootLoader = next && *next == "bootloader" && !(starts && *starts == "0");
     std::uint32_t restarts = 0;
     if (const std::string* count = document.Get(kPhoneSection, "restarts"))
         restarts = static_cast<std::uint32_t>(std::strtoul(count->c_str(), nullptr, 0));

@@ -17,6 +17,7 @@
 //   connect_result=0x80004005  a connection attempt ends with this failure instead
 //   mode=normal              normal or bootloader (the phone then has no desktop link)
 //   boot_next=normal         what the next restart starts; DeviceMode sets bootloader
+//   boot_loader_starts=1     0: a restart into the boot loader starts the phone normally
 //   restarts=0               restarts so far
 //
 // What the Remote API double and the phone's DeviceSpy do on demand, and the desktop's
@@ -53,6 +54,7 @@ struct PhoneSettings {
     std::optional<std::uint32_t> connectResult;
     bool inBootLoader = false;
     bool bootLoaderAtRestart = false;
+    bool bootLoaderStarts = true;
     std::uint32_t restarts = 0;
 
     // The Remote API double's misbehaviour on demand.
@@ -87,7 +89,8 @@ std::optional<PhoneSettings> ReadPhoneSettings(const IniDocument& document, std:
 // The hardware layer's boot-mode word: 1 marks the boot loader for the next restart.
 void SetBootModeWord(IniDocument& document, std::uint32_t word);
 
-// A restart: into the boot loader when it was marked, else normal; the mark is used up.
+// A restart: into the boot loader when it was marked (and the phone's boot loader
+// starts), else normal; the mark is used up.
 void Restart(IniDocument& document);
 
 }  // namespace flashwise::simphone

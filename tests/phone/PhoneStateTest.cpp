@@ -208,6 +208,15 @@ TEST(PhoneSettings, RestartGoesToTheBootLoaderOnlyWhenMarked)
     SetBootModeWord(document, 0);
     Restart(document);
     EXPECT_FALSE(ReadPhoneSettings(document)->inBootLoader);
+
+    // A phone whose boot loader never comes up restarts normally, marked or not.
+    document.Set(kPhoneSection, "boot_loader_starts", "0");
+    SetBootModeWord(document, 1);
+    Restart(document);
+    after = ReadPhoneSettings(document);
+    EXPECT_FALSE(after->inBootLoader);
+    EXPECT_FALSE(after->bootLoaderStarts);
+    EXPECT_EQ(after->restarts, 4u);
 }
 
 TEST(PhonePath, StaysInsideThePhonesFiles)
