@@ -261,12 +261,16 @@ def stop_display(state):
             pass
 
 
-def screenshot(display, path, window=None, frame=False):
-    """The whole screen (or one X window, with the window manager's frame when asked)
-    as PNG, taken from the Linux side."""
+def screenshot(display, path, window=None, frame=False, crop=None):
+    """The whole screen (or one X window, with the window manager's frame when asked,
+    or the screen's rectangle `crop` = (left, top, right, bottom)) as PNG, taken from
+    the Linux side."""
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     env = dict(os.environ, DISPLAY=display)
     options = ["-frame"] if frame and window else []
+    if crop and not window:
+        left, top, right, bottom = crop
+        options = ["-crop", "%dx%d+%d+%d" % (right - left, bottom - top, left, top)]
     subprocess.run(["import"] + options + ["-window", window or "root", path], env=env, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30, check=True)
 
@@ -349,10 +353,12 @@ class Driver:
     def find(self, window_class, title, timeout_ms=10000):
         return self.must("find", window_class, title, timeout_ms, bound_ms=timeout_ms)
 
-    def find_with(self, window_class, title, control_id, text="", timeout_ms=10000):
+    def find_with(self, window_class, title, control_id, text="", timeout_ms=10000, hidden=False):
         """A window that holds control `control_id` showing `text` (empty: any text):
-        captionless wait windows, and pages that share one title."""
-        return self.must("findctl", window_class, title, control_id, text, timeout_ms, bound_ms=timeout_ms)
+        captionless wait windows, and pages that share one title; `hidden` finds one
+        that is not shown yet (a page while it opens)."""
+        return self.must("findctl", window_class, title, control_id, text, timeout_ms,
+                         "hidden" if hidden else "", bound_ms=timeout_ms)
 
     def windows(self):
         return self.must("windows")["windows"]
@@ -394,6 +400,10 @@ class Driver:
 
     def gone(self, hwnd, timeout_ms=10000):
         return self.must("gone", hwnd, timeout_ms, bound_ms=timeout_ms)
+
+    def memory(self):
+        """working_set and peak_working_set of the running program, in bytes."""
+        return self.must("memory")
 
     def exit_code(self, timeout_ms=10000):
         return self.must("exit", timeout_ms, bound_ms=timeout_ms)["code"]

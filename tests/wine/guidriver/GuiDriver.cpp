@@ -6,11 +6,13 @@
 //   start <command line> [<working folder>]
 //   find <class> <title> <timeout ms>     a visible top-level window of the program;
 //                                         an empty class or title matches any
-//   findctl <class> <title> <control id> <text> <timeout ms>
+//   findctl <class> <title> <control id> <text> <timeout ms> [hidden]
 //                                         the same, holding that control with that
 //                                         text (empty: any text): finds captionless
-//                                         windows and pages that share one title
+//                                         windows and pages that share one title;
+//                                         with "hidden" also a window not shown yet
 //   windows                               the program's visible top-level windows
+//                                         (handle, class, title, screen rectangle)
 //   controls <hwnd>                       every child control: id, class, text, state
 //   text <hwnd> <control id>              (a message box's text is control 65535)
 //   click <hwnd> <control id>             posts the button's click, never blocks
@@ -23,6 +25,7 @@
 //                                         to answer a sent message, every interval
 //   probe-stop                            ends it: samples, worst, the worst's time
 //   gone <hwnd> <timeout ms>              waits until the window is destroyed
+//   memory                                the program's working set and its peak so far
 //   exit <timeout ms>                     waits for the program to end, gives its code
 //   kill                                  ends the program if it still runs
 //   quit
@@ -32,6 +35,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -128,6 +132,7 @@ bool Running() {
 
 struct Search {
     DWORD pid;
+    bool hidden;
     std::vector<HWND> found;
 };
 
@@ -135,7 +140,7 @@ BOOL CALLBACK CollectProgramWindow(HWND window, LPARAM param) {
     auto* search = reinterpret_cast<Search*>(param);
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    if (pid == search->pid && IsWindowVisible(window)) {
+    if (pid == search->pid && (search->hidden || IsWindowVisible(window))) {
         search->found.push_back(window);
     }
     return TRUE;
@@ -146,8 +151,8 @@ BOOL CALLBACK CollectChild(HWND window, LPARAM param) {
     return TRUE;
 }
 
-std::vector<HWND> ProgramWindows() {
-    Search search{g_program.dwProcessId, {}};
+std::vector<HWND> ProgramWindows(bool hidden = false) {
+    Search search{g_program.dwProcessId, hidden, {}};
     EnumWindows(CollectProgramWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
@@ -158,8 +163,11 @@ std::string WindowListJson() {
         if (out.size() > 1) {
             out += ",";
         }
+        RECT r{};
+        GetWindowRect(window, &r);
         out += "{\"hwnd\":" + Handle(window) + ",\"class\":" + Json(ClassOf(window)) + ",\"title\":" +
-               Json(WindowText(window)) + "}";
+               Json(WindowText(window)) + ",\"rect\":[" + std::to_string(r.left) + "," + std::to_string(r.top) + "," +
+               std::to_string(r.right) + "," + std::to_string(r.bottom) + "]}";
     }
     return out + "]";
 }
@@ -204,10 +212,10 @@ bool HasControlText(HWND window, int id, const std::wstring& text) {
 
 // Waits for a visible top-level window of the program that passes `matches`.
 template <typename Matches>
-void FindWindowWhere(DWORD timeoutMs, Matches matches) {
+void FindWindowWhere(DWORD timeoutMs, Matches matches, bool hidden = false) {
     HWND found = nullptr;
     const bool ok = WaitFor(timeoutMs, [&] {
-        for (HWND window : ProgramWindows()) {
+        for (HWND window : ProgramWindows(hidden)) {
             if (matches(window)) {
                 found = window;
                 return true;
@@ -246,9 +254,13 @@ void FindByControl(const std::vector<std::string>& f) {
     const std::wstring wantedTitle = Widen(f[2]);
     const int id = std::atoi(f[3].c_str());
     const std::wstring wantedText = Widen(f[4]);
-    FindWindowWhere(std::strtoul(f[5].c_str(), nullptr, 10), [&](HWND window) {
-        return ClassAndTitle(window, wantedClass, wantedTitle) && HasControlText(window, id, wantedText);
-    });
+    const bool hidden = f.size() > 6 && f[6] == "hidden";
+    FindWindowWhere(
+        std::strtoul(f[5].c_str(), nullptr, 10),
+        [&](HWND window) {
+            return ClassAndTitle(window, wantedClass, wantedTitle) && HasControlText(window, id, wantedText);
+        },
+        hidden);
 }
 
 void Controls(const std::vector<std::string>& f) {
@@ -518,6 +530,16 @@ void Exit(const std::vector<std::string>& f) {
     Answer("{\"ok\":true,\"code\":" + std::to_string(code) + "}");
 }
 
+void Memory() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!Running() || !GetProcessMemoryInfo(g_program.hProcess, &counters, sizeof counters)) {
+        return Fail("no figures: the program is not running or gave none");
+    }
+    Answer("{\"ok\":true,\"working_set\":" + std::to_string(counters.WorkingSetSize) +
+           ",\"peak_working_set\":" + std::to_string(counters.PeakWorkingSetSize) + "}");
+}
+
 bool Kill() {
     if (!Running()) {
         return false;
@@ -569,6 +591,8 @@ int main() {
             Click(f);
         } else if (verb == "gone") {
             Gone(f);
+        } else if (verb == "memory") {
+            Memory();
         } else if (verb == "exit") {
             Exit(f);
         } else if (verb == "kill") {

@@ -1,0 +1,434 @@
+#!/usr/bin/env python3
+"""The wizard end to end under Wine: each row of ROWS is one run of the demo release in
+a phone world of its own making, driven as a person would drive it, on one Windows
+path. The program has no test switches: every condition comes from the world (the
+phone's state, the boot loader's faults, the services' options, files in the way).
+
+  scenarios.py --build BUILD --path xp|vista ROW
+
+The harness gives FLASHWISE_PROGRAM (the program's copy, whose folder is the working
+folder), FLASHWISE_GUIDRIVER, FLASHWISE_TEST_DIR and FLASHWISE_WINE_STATE.
+
+A row's steps are tuples (verb, arguments...) that Run carries out in order; after the
+last step every row also checks that the program wrote no file it left behind and
+that the desktop's synchronisation link is up.
+"""
+
+import argparse
+import os
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "wine"))
+import winetest  # noqa: E402
+import wizard  # noqa: E402
+from wizard import (FETCH, FINISH, MESSAGE, SETUP, UPDATE, WELCOME, Failure, check, equal)  # noqa: E402
+from world import World, phone_ini  # noqa: E402
+
+# A phone of the release's model and language, with the newer system.
+PHONE = {"oem": "Krov Q512", "language": "FRA", "os": "5.2", "battery": "80", "rom": "3.10.404.1",
+         "extrom": "1.05.01", "radio": "1.27.00.10"}
+PROBE_BOUND_MS = 100
+FILES_IN_THE_WAY = "files_in_the_way"
+EVENT_NAMES = ("GetVersionThread", "WrongDevice", "WrongLanguage", "DLSPBOOTLAODER", "DLError", "DLThread",
+               "SetupConnectionSuccess", "SetupConnectionFail")
+
+BOTH = ("xp", "vista")
+
+
+class Row:
+    def __init__(self, name, steps, phone=None, faults=(), services=(), paths=BOTH, before=None, balanced=True):
+        self.name, self.steps, self.paths = name, steps, paths
+        self.phone = dict(PHONE, **(phone or {}))
+        self.faults, self.services, self.before, self.balanced = faults, services, before, balanced
+
+
+# Steps shared by rows: up to the update page with the phone's versions shown, and
+# the success to the end.
+TO_UPDATE_PAGE = [("next",), ("update_page", "phone")]
+QUIT_UPDATE_PAGE = [("cancel",), ("message", 2, "Yes", ("Yes", "No")), ("ends",), ("no_helper_files",)]
+FAILED = [("message", 18, "OK"), ("ends",), ("text_count", 18, 1)]
+
+ROWS = [
+    Row("happy_path", TO_UPDATE_PAGE + [
+        ("update", "finish"), ("setup_waits", 1), ("flash", "image"), ("finish",), ("ends",),
+        ("desktop_released_and_restored",), ("responsive",)]),
+    Row("older_system", TO_UPDATE_PAGE + [
+        ("update", "finish"), ("setup_waits", 2), ("flash", "boot-loader image", "image"), ("finish",), ("ends",)],
+        phone={"os": "5.1"}),
+    Row("wrong_model", [("next",), ("message", 31, "OK"), ("welcome_again",), ("no_helper_files",),
+                        ("cancel",), ("message", 2, "Yes", ("Yes", "No")), ("ends",)],
+        phone={"oem": "Krov Q500"}),
+    Row("wrong_language", [("next",), ("versions_shown",), ("message", 34, "OK", ("OK",), False),
+                           ("welcome_again",), ("no_helper_files",),
+                           ("cancel",), ("message", 2, "Yes", ("Yes", "No")), ("ends",)],
+        phone={"language": "ENG"}),
+    Row("battery_50", [("next",), ("message", 38, "OK"), ("ends",), ("text_count", 38, 1)], phone={"battery": "50"}),
+    Row("battery_51", TO_UPDATE_PAGE + QUIT_UPDATE_PAGE, phone={"battery": "51"}),
+    Row("battery_unknown", TO_UPDATE_PAGE + QUIT_UPDATE_PAGE, phone={"battery": "255"}),
+    Row("phone_unreachable", [
+        ("next", "keys"), ("message", 11, "OK", ("OK", "Cancel")),
+        ("message", 11, "Cancel", ("OK", "Cancel")), ("message", 2, "No", ("Yes", "No")), ("welcome_idle",),
+        ("next",), ("message", 11, "Cancel", ("OK", "Cancel")), ("message", 2, "Yes", ("Yes", "No")), ("ends",)],
+        phone={"reachable": "0"}),
+    Row("fetch_timeout", [("next", "keys"), ("update_page", "fail")] + QUIT_UPDATE_PAGE,
+        phone={"init_blocks": "1"}, balanced=False),
+    Row("device_mode_copy_fails", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED,
+        phone={"create_file_fails": r"\windows\DeviceMode.exe"}),
+    Row("image_write_fails", TO_UPDATE_PAGE + [("update", MESSAGE), ("message", 36, "OK")] + FAILED,
+        before=FILES_IN_THE_WAY),
+    Row("boot_loader_never_appears", TO_UPDATE_PAGE + [("update", MESSAGE), ("setup_waits", 1)] + FAILED +
+        [("flash", )], phone={"boot_loader_starts": "0"}),
+    Row("unit_rejected", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED, faults=("result-code:data:0:0x88",)),
+    Row("link_vanishes", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED, faults=("vanish:data:1:0:65536",)),
+    Row("cancel_update_page", TO_UPDATE_PAGE + QUIT_UPDATE_PAGE),
+    Row("events_left_signalled", TO_UPDATE_PAGE + [
+        ("update", "finish"), ("flash", "image"), ("finish",), ("ends",)], before="signalled_events"),
+]
+ROW_NAMES = {row.name: row for row in ROWS}
+
+WAIT_S = 30
+UPDATE_S = 240
+
+
+class Run:
+    def __init__(self, row, path, build):
+        self.row, self.path, self.build = row, path, build
+        self.folder = os.environ["FLASHWISE_TEST_DIR"]
+        self.program = os.environ["FLASHWISE_PROGRAM"]
+        self.state = os.environ["FLASHWISE_WINE_STATE"]
+        self.workdir = os.path.dirname(self.program)
+        self.texts = wizard.Texts()
+        self.world = World(self.state, build, os.path.join(self.folder, "world"), path, phone_ini(row.phone),
+                           row.faults, row.services)
+        self.driver = None
+        self.desk = None
+        self.page = None          # the page the person is on
+        self.update_page = None   # hwnd of the update page, found while it opens
+        self.figures = {}         # responsiveness: wait -> worst ms
+        self.progress = []        # (s, position) during the update
+        self.messages = []        # text ids of every message box answered
+        self.holder = None
+        self.traps = []
+
+    # -- the world and the program ---------------------------------------------------
+
+    def start(self):
+        self.world.up()
+        if self.row.before == FILES_IN_THE_WAY:
+            # A folder where the boot-loader image file goes: writing it fails.
+            os.makedirs(os.path.join(self.workdir, "Tarn_G4_SPBL.abi"))
+            self.traps.append("Tarn_G4_SPBL.abi")
+        env = dict(os.environ)
+        env.update(self.world.env)
+        if self.row.before == "signalled_events":
+            self.holder = subprocess.Popen(
+                [winetest.WINE, os.path.join(self.build, "tests", "wizard", "NamedEventHolder.exe")] +
+                list(EVENT_NAMES), env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                start_new_session=True)  # it holds the events until its input closes
+            check(self.holder.stdout.readline().strip() == b"signalled", "the events were not signalled")
+        self.driver = winetest.Driver(os.environ["FLASHWISE_GUIDRIVER"], env)
+        self.desk = wizard.Desk(self.driver, self.texts)
+        self.driver.start('"%s"' % os.environ["FLASHWISE_PROGRAM_WIN"], winetest.windows_path(self.workdir))
+        notice = self.desk.message(40, owner=0)
+        self.desk.answer(notice, "OK")
+        self.page = self.desk.wait_for((WELCOME,), WAIT_S)
+
+    def stop(self):
+        if self.driver:
+            self.driver.ask("kill")
+            self.driver.close()
+        if self.holder:
+            self.holder.stdin.close()
+            try:
+                self.holder.wait(timeout=15)
+            except subprocess.TimeoutExpired:
+                os.killpg(self.holder.pid, 9)
+                self.holder.wait()
+        return self.world.down()
+
+    # -- steps -----------------------------------------------------------------------
+
+    def probe(self, window_hwnd):
+        self.driver.probe(window_hwnd)
+
+    def probe_end(self, wait):
+        figures = self.driver.probe_stop()
+        if figures["samples"]:
+            self.figures[wait] = max(self.figures.get(wait, 0), figures["worst_ms"])
+        print("  responsiveness during %s: %d samples, worst %.1f ms, %d unanswered" %
+              (wait, figures["samples"], figures["worst_ms"], figures["timeouts"]))
+
+    def hidden_update_page(self):
+        answer = self.driver.ask("findctl", "#32770", "", wizard.UPDATE_BUTTON, "", 0, "hidden")
+        return answer["hwnd"] if answer.get("ok") else None
+
+    def step_next(self, keys=None):
+        """Next, through the connection attempts, to a message or the update page's
+        opening; the fetch that the update page runs is followed by later steps. With
+        "keys", Escape and the close box go to the welcome page while it tries to
+        connect and to the update page while it fetches: both must do nothing."""
+        check(self.page.kind == WELCOME, "Next pressed on %r" % self.page)
+        welcome = self.page
+        self.probe(welcome.hwnd)
+        self.desk.press(welcome, "Next")
+        pressed = time.monotonic()
+        deadline = pressed + UPDATE_S
+        while time.monotonic() < deadline:
+            self.desk.poll()
+            if keys and pressed and time.monotonic() - pressed > 0.5:
+                self.keys_ignored(welcome.hwnd)
+                pressed = None
+            if self.desk.present(MESSAGE):
+                self.probe_end("the Next command")
+                return
+            hwnd = self.hidden_update_page()
+            if hwnd:
+                self.probe_end("the Next command")
+                self.update_page = hwnd
+                self.probe(hwnd)
+                if keys:
+                    self.keys_ignored(hwnd)
+                return
+            time.sleep(0.05)
+        raise Failure("neither a message nor the update page within %d s of Next" % UPDATE_S)
+
+    def keys_ignored(self, target):
+        """Escape and the close box while a wait runs with Cancel disabled: nothing."""
+        self.driver.escape(target)
+        self.driver.close_window(target)
+        time.sleep(0.5)
+        self.desk.poll()
+        check(not any(w.text == self.texts.text(2) for w in self.desk.present(MESSAGE)),
+              "Escape or the close box asked to quit while Cancel was disabled")
+
+    def step_update_page(self, versions):
+        """The fetch window came and went, then the page shows with Update enabled."""
+        page = self.desk.wait_for((UPDATE,), UPDATE_S)
+        self.probe_end("the fetch")
+        check(self.desk.shown_count(FETCH) >= 1, "the fetch window was never shown")
+        check(not self.desk.present(FETCH), "the fetch window is still up")
+        check(self.desk.present(WELCOME) == [], "the welcome page is still up with the update page")
+        self.desk.wait_enabled(page, wizard.UPDATE_BUTTON, WAIT_S)
+        controls = self.desk.controls(page)
+        check(controls[wizard.CANCEL_BUTTON]["enabled"], "Cancel is disabled on the ready update page")
+        if versions == "phone":
+            expected = (self.row.phone["rom"], self.row.phone["radio"])
+        else:
+            expected = (self.texts.text(17),) * 2
+        equal((controls[wizard.CURRENT_ROM]["text"], controls[wizard.CURRENT_RADIO]["text"]), expected,
+              "current versions on the update page")
+        equal((controls[wizard.NEW_ROM]["text"], controls[wizard.NEW_RADIO]["text"]),
+              (self.texts.new_rom, self.texts.new_radio), "new versions on the update page")
+        self.page = page
+
+    def step_versions_shown(self):
+        """The versions are in the (still hidden) update page when the warning shows."""
+        box = self.desk.wait_for((MESSAGE,), WAIT_S)
+        check(self.update_page, "no update page behind %r" % box)
+        texts = [self.driver.text(self.update_page, c) for c in (wizard.CURRENT_ROM, wizard.CURRENT_RADIO)]
+        equal(texts, [self.row.phone["rom"], self.row.phone["radio"]], "versions behind the warning")
+
+    def sample_progress(self):
+        if self.page and self.page.kind == UPDATE and self.page.gone is None:
+            try:
+                position = self.driver.progress(self.page.hwnd, wizard.PROGRESS_BAR)
+            except winetest.DriverError:
+                return
+            if not self.progress or self.progress[-1][1] != position:
+                self.progress.append((time.monotonic() - self.desk.started, position))
+
+    def step_update(self, end):
+        """Update, then the set-up waits and the passes, to the finish page or a message."""
+        page = self.page
+        check(page.kind == UPDATE, "Update pressed on %r" % page)
+        self.probe(page.hwnd)
+        self.desk.press(page, "Update")
+        setups = set()
+        pressed = time.monotonic()
+        deadline = pressed + UPDATE_S
+        last_sample = 0.0
+        checked_buttons = False
+        while True:
+            self.desk.poll()
+            for window in self.desk.present(SETUP):
+                if window.hwnd not in setups:
+                    setups.add(window.hwnd)
+                    info = self.driver.info(window.hwnd)
+                    check(info["topmost"] and not info["caption"], "the set-up wait is not a topmost captionless "
+                          "window: %r" % info)
+            now = time.monotonic()
+            if not checked_buttons and now - pressed >= 1.0 and page.gone is None:
+                self.buttons_stay_disabled(page)
+                checked_buttons = True
+            if now - last_sample >= 0.5:
+                self.sample_progress()
+                last_sample = now
+            done = self.desk.present(FINISH) or self.desk.present(MESSAGE)
+            if done:
+                break
+            check(now < deadline, "the update reached neither the finish page nor a message in %d s" % UPDATE_S)
+            time.sleep(0.05)
+        self.probe_end("the update")
+        positions = [p for _, p in self.progress]
+        print("  progress bar: %s" % ", ".join("%d at %.0f s" % (p, t) for t, p in self.progress))
+        check(positions == sorted(positions), "the progress bar went back: %r" % self.progress)
+        if end == "finish":
+            check(self.desk.present(FINISH), "a message instead of the finish page: %r" % self.desk.present(MESSAGE))
+            self.page = self.desk.present(FINISH)[0]
+            self.desk.wait_gone(page, WAIT_S)
+        else:
+            check(self.desk.present(MESSAGE), "the finish page instead of a message")
+
+    def buttons_stay_disabled(self, page):
+        try:
+            controls = self.desk.controls(page)
+        except winetest.DriverError:
+            return  # the page went already
+        enabled = [c for c in (wizard.UPDATE_BUTTON, wizard.CANCEL_BUTTON) if controls[c]["enabled"]]
+        check(not enabled, "buttons %r enabled while the update runs" % enabled)
+        self.keys_ignored(page.hwnd)
+
+    def step_setup_waits(self, count):
+        equal(self.desk.shown_count(SETUP), count, "set-up waits shown")
+
+    def step_message(self, number, answer, buttons=("OK",), filled=True):
+        owner = self.page.hwnd if self.page.gone is None else self.update_page
+        if self.page.kind == WELCOME and self.update_page:
+            owner = self.update_page  # the fetch's messages belong to the opening update page
+        box = self.desk.message(number, owner=owner, buttons=buttons, filled=filled)
+        self.messages.append(number)
+        self.desk.answer(box, answer)
+
+    def step_cancel(self):
+        self.desk.press(self.page, "Cancel")
+
+    def step_welcome_again(self):
+        """A new welcome page, after the update page went."""
+        # The update page ends before it runs the new welcome page from its own opening,
+        # so its window goes only with that page.
+        self.page = self.desk.wait_for((WELCOME,), WAIT_S, exclude=(self.page.hwnd,))
+        self.update_page = None
+        self.step_welcome_idle()
+
+    def step_welcome_idle(self):
+        controls = self.desk.controls(self.page)
+        check(controls[wizard.NEXT_BUTTON]["enabled"] and controls[wizard.CANCEL_BUTTON]["enabled"],
+              "Next and Cancel are not both enabled on the idle welcome page")
+        equal(controls[wizard.WELCOME_STATUS]["text"], "", "status line of the idle welcome page")
+
+    def step_finish(self):
+        page = self.page
+        check(page.kind == FINISH, "finish pressed on %r" % page)
+        controls = self.desk.controls(page)
+        equal((controls[1011]["text"], controls[1024]["text"]), (self.texts.text(19), self.texts.text(32)),
+              "texts of the finish page")
+        self.probe(page.hwnd)
+        self.desk.press(page, wizard.FINISH_BUTTON)
+        self.desk.wait_gone(page, WAIT_S)
+        self.probe_end("the finish")
+
+    def step_ends(self):
+        equal(self.driver.exit_code(WAIT_S * 1000), 0, "the program's exit code")
+
+    def step_no_helper_files(self):
+        equal(wizard.remaining_files(self.workdir, wizard.HELPER_FILES), [], "helper files left")
+
+    def step_text_count(self, number, count):
+        equal(self.messages.count(number), count, "message boxes with text %d" % number)
+
+    def step_flash(self, *images):
+        """The boot loader's store holds exactly the units of these images."""
+        files = {"image": "firmware.abi", "boot-loader image": "boot-loader.abi"}
+        expected = {}
+        for image in images:
+            expected.update(wizard.image_units(os.path.join(self.build, "releases", "work", "demo", files[image])))
+        store = self.world.store()
+        equal(sorted(store), sorted(expected), "units in the boot loader's flash store")
+        for code, data in expected.items():
+            check(store[code] == data, "unit %d in the flash store differs from the image" % code)
+        equal(self.world.result_lines("errors.txt"), [], "protocol errors the boot loader saw")
+
+    def step_desktop_released_and_restored(self):
+        """After Update the desktop let go of the phone, and took it back at the end."""
+        if self.path == "xp":
+            types = [a.fields.get("types") for a in self.world.acts("dccman", "message-0x432")]
+            # Next restores the link first; the update releases it, then restores it.
+            check("0" in types, "the connection manager never got \" /c:\": %r" % types)
+            first_release = types.index("0")
+            check("10" in types[first_release:], "no \" /c:su\" after \" /c:\": %r" % types)
+            equal(types[-1], "10", "the connection manager's last message")
+        else:
+            for name in ("WcesComm", "RapiMgr"):
+                acts = [(a.source, a.act, a.fields.get("type", "")) for a in self.world.acts()
+                        if a.fields.get("name") == name and (a.act in ("stop", "start") or a.source == "scm")]
+                kinds = [(s, act, t) for s, act, t in acts]
+                stops = [i for i, a in enumerate(kinds) if a[1] == "stop"]
+                disabled = [i for i, a in enumerate(kinds) if a[1] == "start-type" and a[2] == "disabled"]
+                check(stops and disabled, "%s was not stopped and disabled: %r" % (name, kinds))
+                later = kinds[max(stops[0], disabled[0]):]
+                check(("scm", "start-type", "auto") in later and any(a[1] == "start" for a in later),
+                      "%s was not set automatic and started after: %r" % (name, kinds))
+
+    def step_responsive(self):
+        worst = max(self.figures.values()) if self.figures else None
+        print("responsiveness: worst %s over the waits %s" % (
+            "%.1f ms" % worst if worst is not None else "none", ", ".join(
+                "%s %.1f ms" % item for item in self.figures.items())))
+        check(worst is not None, "no responsiveness figure was taken")
+        check(worst < PROBE_BOUND_MS, "a message to the page took %.1f ms to be answered" % worst)
+
+    # -- every row -------------------------------------------------------------------
+
+    def final_checks(self):
+        equal(wizard.remaining_files(self.workdir, [f for f in wizard.WRITTEN_FILES if f not in self.traps]), [],
+              "files the program left in its working folder")
+        desktop = self.world.phone_state().get("desktop", {})
+        if self.path == "xp":
+            equal(desktop.get("connection_types"), "10", "the connection manager's types at the end")
+        else:
+            equal((desktop.get("WcesComm"), desktop.get("RapiMgr")), ("running", "running"),
+                  "the services at the end")
+        calls = self.world.acts("rapi")
+        made = sum(1 for a in calls if a.act in ("CeRapiInit", "CeRapiInitEx") and a.fields.get("result") == "0x00000000")
+        ended = sum(1 for a in calls if a.act == "CeRapiUninit" and a.fields.get("result") == "0x00000000")
+        print("remote API: %d connections made, %d ended" % (made, ended))
+        if self.row.balanced:
+            equal(ended, made, "Remote API connections ended against those made")
+
+    def play(self):
+        self.start()
+        for step in self.row.steps:
+            print("- %s" % " ".join(str(s) for s in step))
+            getattr(self, "step_" + step[0])(*step[1:])
+        self.final_checks()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--path", choices=BOTH, required=True)
+    parser.add_argument("row", choices=sorted(ROW_NAMES))
+    args = parser.parse_args()
+    row = ROW_NAMES[args.row]
+    check(args.path in row.paths, "row %s does not run on the %s path" % (row.name, args.path))
+    run = Run(row, args.path, os.path.abspath(args.build))
+    started = time.monotonic()
+    verdict = 0
+    try:
+        run.play()
+    except (Failure, winetest.DriverError, winetest.HarnessError, RuntimeError) as failure:
+        print("FAILED %s (%s): %s" % (row.name, args.path, failure))
+        verdict = 1
+    finally:
+        if not run.stop():
+            print("FAILED: the phone world did not go down cleanly")
+            verdict = 1
+    print("%s %s (%s) in %.0f s" % ("passed" if verdict == 0 else "failed", row.name, args.path,
+                                    time.monotonic() - started))
+    return verdict
+
+
+if __name__ == "__main__":
+    sys.exit(main())
