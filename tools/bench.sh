@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the optimised host tree and runs every benchmark; each prints its figures.
+# Builds the optimised host tree and runs every benchmark, then the wizard's demo update
+# under Wine (bench/wizard_update_bench.py); each prints its figures.
 # Extra arguments go to the whole-download benchmark (see bench/download_bench.cpp).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,3 +10,5 @@ cmake --preset bench >/dev/null
 cmake --build --preset bench -j "$(nproc)" --target unpack_bench download_bench
 build/bench/bench/unpack_bench
 build/bench/bench/download_bench "$@"
+# The whole wizard's update of the simulated phone under Wine (the Windows build).
+bench/wizard_update_bench.py

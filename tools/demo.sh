@@ -1,29 +1,55 @@
 #!/usr/bin/env bash
-# Shows the demo release's wizard under Wine, as far as it goes today: the notice and
-# the welcome page. In a window on your desktop when DISPLAY is set, otherwise on a
-# virtual X server; either way a picture of every window is saved, the wizard is
-# cancelled and Wine is stopped at the end.
+# Updates the simulated phone with the demo release's wizard under Wine, pressing the
+# buttons a user would press, on the Windows XP path (or Vista and later). In a window
+# on your desktop when DISPLAY is set, otherwise on a virtual X server; either way a
+# picture of every page and wait window is saved.
 #
-#   tools/demo.sh            DEMO_PAUSE=<seconds> to linger on each window (default 3
-#                            on a desktop, 0.5 otherwise)
+#   tools/demo.sh [--windows xp|vista] [--pause [SECONDS]]
+#
+#   --pause     lingers on each window for a person watching (default 3 s)
+#
+# Results in build/demo/<path>/: screens/ (the pictures), bootloader/ (the simulated
+# boot loader's flash store and its capture of the link), summary.json. The last line
+# says whether the update reached the finish page and the flash store equals the
+# image; the exit code is 0 only then.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+
+windows=xp
+pause=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --windows) windows=${2:?--windows needs xp or vista}; shift 2 ;;
+    --windows=*) windows=${1#--windows=}; shift ;;
+    --pause)
+      if [[ ${2:-} =~ ^[0-9.]+$ ]]; then pause=$2; shift 2; else pause=3; shift; fi ;;
+    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
+    *) echo "demo: unknown argument $1 (see --help)" >&2; exit 2 ;;
+  esac
+done
+case "$windows" in xp|vista) ;; *) echo "demo: --windows is xp or vista, not $windows" >&2; exit 2 ;; esac
 
 tools/setup-deps.sh
 
 build=$root/build/windows
 state=$build/wine
-shots=$root/build/demo-screenshots
+out=$root/build/demo/$windows
 harness=(python3 "$root/tools/wine/harness.py")
 
 cmake --preset windows >/dev/null
-cmake --build --preset windows -j "$(nproc)" --target \
-  flashwise_release_demo flashwise_guidriver flashwise_rapi_probe_double flashwise_winusb_probe_double
+targets=(flashwise_release_demo flashwise_guidriver flashwise_sim_rapi flashwise_bridge_winusb BootLoaderBridge
+         BootLoaderRoutes SimPhoneSetup SimServiceCtl)
+if [ "$windows" = xp ]; then
+  targets+=(SimDccMan flashwise_bridge_serial_driver)
+else
+  targets+=(SimService)
+fi
+cmake --build --preset windows -j "$(nproc)" --target "${targets[@]}"
 
 program=$build/releases/demo/Flashwise.exe
 driver=$build/tests/wine/guidriver/guidriver.exe
-for f in "$program" "$driver" "$build/tests/wine/doubles/rapi.dll" "$build/tests/wine/doubles/winusb.dll"; do
+for f in "$program" "$driver" "$build/sim-phone/Rapi.dll" "$build/sim/bridge/winusb.dll"; do
   [ -f "$f" ] || { echo "demo: $f was not built" >&2; exit 1; }
 done
 
@@ -40,20 +66,18 @@ desktop=()
 if [ -n "${DISPLAY:-}" ]; then
   display=$DISPLAY
   desktop=(--desktop)
-  pause=${DEMO_PAUSE:-3}
   echo "demo: showing the wizard on $display"
 else
   "${harness[@]}" display-up --state "$state"
   started_display=yes
   display=$(cat "$state/display")
-  pause=${DEMO_PAUSE:-0.5}
 fi
 
-# After the display: Wine's desktop process keeps the display it starts with.
+# After the display: Wine's desktop process keeps the display it starts with. The
+# prefix gets the simulated phone's Remote API and the boot loader's WinUSB library.
 "${harness[@]}" prefix-up --state "$state" --display "$display" \
-  --install "rapi.dll=$build/tests/wine/doubles/rapi.dll" \
-  --install "winusb.dll=$build/tests/wine/doubles/winusb.dll"
+  --install "rapi.dll=$build/sim-phone/Rapi.dll" \
+  --install "winusb.dll=$build/sim/bridge/winusb.dll"
 
-python3 tools/wine/demo_run.py --state "$state" --program "$program" --driver "$driver" \
-  --shots "$shots" --display "$display" --pause "$pause" "${desktop[@]}"
-echo "demo: screenshots are in $shots"
+python3 tools/wine/demo_run.py --state "$state" --build "$build" --program "$program" --driver "$driver" \
+  --out "$out" --display "$display" --windows "$windows" --pause "$pause" "${desktop[@]}"

@@ -1,98 +1,206 @@
 #!/usr/bin/env python3
-"""Runs a release's wizard under Wine as far as it goes today (the welcome page),
-saving a picture of every window it shows, then presses Cancel.
+"""Runs a whole update of the simulated phone with a release's wizard under Wine,
+pressing the buttons a user would press, and saves a picture of every page and wait
+window on the way (the progress bar moving included).
 
-  demo_run.py --state DIR --program EXE --driver EXE --shots DIR [--display :N] [--pause S]
+  demo_run.py --state DIR --build BUILD --program EXE --driver EXE --out DIR
+              --display :N [--windows xp|vista] [--pause S] [--desktop]
 
-With --display the windows appear on that X display (a desktop's own, or Xvfb).
+OUT receives screens/ (the pictures), bootloader/ (the simulated boot loader's
+results: its flash store unit-NN.bin, store.txt, verdicts.txt, capture.txt) and
+summary.json (the timings the benchmark reads). The last line says whether the update
+reached the finish page and the flash store equals the image; the exit code is 0
+only then.
 """
 
 import argparse
+import json
 import os
 import shutil
-import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winetest  # noqa: E402
+import wizard  # noqa: E402
+from wizard import FETCH, FINISH, MESSAGE, SETUP, UPDATE, WELCOME, Failure  # noqa: E402
+from world import World, phone_ini  # noqa: E402
 
-WAIT_MS = 20000
-MESSAGE_TEXT = 0xFFFF
-OK = 1
-CANCEL = 2
-YES = 6
+# The phone the demo updates: the release's model and language, the newer system.
+PHONE = {"oem": "Krov Q512", "language": "FRA", "os": "5.2", "battery": "80", "rom": "3.10.404.1",
+         "extrom": "1.05.01", "radio": "1.27.00.10"}
+WAIT_S = 60
+UPDATE_S = 900
 
 
-def window_shot(display, title, path, frame):
-    """The window alone when the X server knows it by its title, else the screen."""
-    env = dict(os.environ, DISPLAY=display)
-    try:
-        info = subprocess.run(["xwininfo", "-name", title], env=env, stdin=subprocess.DEVNULL,
-                              capture_output=True, text=True, timeout=30).stdout
-    except FileNotFoundError:  # x11-utils missing: the whole screen will do
-        info = ""
-    ids = [line.split()[3] for line in info.splitlines() if "Window id:" in line]
-    winetest.screenshot(display, path, ids[0] if ids else None, frame)
+class Demo:
+    def __init__(self, args):
+        self.args = args
+        self.state = winetest.State(args.state)
+        self.out = os.path.abspath(args.out)
+        self.shots = os.path.join(self.out, "screens")
+        self.run_folder = os.path.join(self.out, "run")
+        self.count = 0
+        self.timings = {}
+        self.desk = None
+
+    def shot(self, name):
+        """The program's windows (on a desktop: the screen)."""
+        time.sleep(self.args.pause)
+        self.count += 1
+        path = os.path.join(self.shots, "%02d-%s.png" % (self.count, name))
+        rects = [w["rect"] for w in self.desk.driver.windows()]
+        crop = None
+        if rects and not self.args.desktop:
+            crop = (max(0, min(r[0] for r in rects)), max(0, min(r[1] for r in rects)),
+                    max(r[2] for r in rects), max(r[3] for r in rects))
+        winetest.screenshot(self.args.display, path, crop=crop)
+        print("demo: saved %s" % path)
+
+    def say(self, text):
+        print("demo: %s" % text)
+
+    def run(self, world):
+        args = self.args
+        desk = self.desk
+        desk.driver.start('"%s"' % winetest.windows_path(self.program), winetest.windows_path(self.run_folder))
+        notice = desk.message(40, owner=0)
+        self.shot("notice")
+        desk.answer(notice, "OK")
+
+        welcome = desk.wait_for((WELCOME,), WAIT_S)
+        self.shot("welcome")
+        desk.press(welcome, "Next")
+        fetch = desk.wait_for((FETCH, UPDATE, MESSAGE), WAIT_S)
+        if fetch.kind == FETCH:
+            self.shot("fetching-device-information")
+        page = desk.wait_for((UPDATE, MESSAGE), WAIT_S)
+        if page.kind == MESSAGE:
+            raise Failure("the wizard said: %s" % page.text)
+        desk.wait_enabled(page, wizard.UPDATE_BUTTON, WAIT_S)
+        controls = desk.controls(page)
+        self.say("the phone has ROM %s and radio %s; the release brings %s and %s" % (
+            controls[wizard.CURRENT_ROM]["text"], controls[wizard.CURRENT_RADIO]["text"],
+            controls[wizard.NEW_ROM]["text"], controls[wizard.NEW_RADIO]["text"]))
+        self.shot("update-page")
+
+        desk.press(page, "Update")
+        clicked = time.monotonic()
+        setups_shot = set()
+        position_shot = 0
+        peak = 0
+        deadline = clicked + UPDATE_S
+        while True:
+            desk.poll()
+            for window in desk.present(SETUP):
+                if window.hwnd not in setups_shot:
+                    setups_shot.add(window.hwnd)
+                    self.shot("setup-connection-%d" % len(setups_shot))
+            if page.gone is None:
+                try:
+                    position = desk.driver.progress(page.hwnd, wizard.PROGRESS_BAR)
+                    peak = max(peak, desk.driver.memory()["peak_working_set"])
+                except winetest.DriverError:
+                    position = 0
+                if position > position_shot and not desk.present(SETUP):
+                    position_shot = position
+                    self.say("progress bar at %d after %.0f s" % (position, time.monotonic() - clicked))
+                    self.shot("progress-%d" % position)
+            if desk.present(FINISH) or desk.present(MESSAGE):
+                break
+            if time.monotonic() > deadline:
+                raise Failure("the update reached no end within %d s" % UPDATE_S)
+            time.sleep(0.1)
+        if desk.present(MESSAGE):
+            box = desk.present(MESSAGE)[0]
+            self.shot("message")
+            raise Failure("the wizard said: %s" % box.text)
+        finish = desk.present(FINISH)[0]
+        self.timings = {"update_s": finish.seen - clicked, "setup_waits": len(setups_shot),
+                        "clicked_monotonic": clicked, "finish_monotonic": finish.seen}
+        try:
+            peak = max(peak, desk.driver.memory()["peak_working_set"])
+        except winetest.DriverError:
+            pass
+        self.timings["peak_working_set"] = peak
+        self.say("the finish page after %.1f s" % self.timings["update_s"])
+        self.shot("finish-page")
+        desk.press(finish, wizard.FINISH_BUTTON)
+        desk.wait_gone(finish, WAIT_S)
+        code = desk.driver.exit_code(WAIT_S * 1000)
+        self.say("the program ended with code %d" % code)
+        left = wizard.remaining_files(self.run_folder)
+        if left:
+            raise Failure("the program left %s in its working folder" % ", ".join(left))
+
+    def main(self):
+        args = self.args
+        for folder in (self.shots, self.run_folder):
+            if os.path.isdir(folder):
+                shutil.rmtree(folder)
+            os.makedirs(folder)
+        # The program runs from a folder of its own: it writes its files there.
+        self.program = os.path.join(self.run_folder, os.path.basename(args.program))
+        shutil.copyfile(args.program, self.program)
+        name = os.path.basename(self.program)
+        libraries = ["rapi"] + (["winusb"] if args.windows == "vista" else [])
+        winetest.configure_program(self.state, name, args.windows, libraries)
+        if args.desktop:
+            winetest.import_registry(self.state, [(winetest.app_key(name) + "\\X11 Driver", {"Managed": "Y"})])
+
+        world = World(self.state.root, args.build, os.path.join(self.state.root, "demo-world"), args.windows,
+                      phone_ini(PHONE))
+        world_log = []
+        reached = False
+        equal_store = False
+        try:
+            world.up()
+            env = self.state.env(args.display)
+            env.update(world.env)
+            with winetest.Driver(os.path.abspath(args.driver), env) as driver:
+                self.desk = wizard.Desk(driver, wizard.Texts(), log=lambda line: None)
+                try:
+                    self.run(world)
+                    reached = True
+                except (Failure, winetest.DriverError) as error:
+                    print("demo: %s" % error, file=sys.stderr)
+                    driver.ask("kill")
+            world_log = [a.__dict__ for a in world.acts()]
+        finally:
+            went_down = world.down()
+        results = os.path.join(self.out, "bootloader")
+        if os.path.isdir(results):
+            shutil.rmtree(results)
+        if os.path.isdir(world.env.get("FLASHWISE_WORLD_RESULTS", "")):
+            shutil.copytree(world.env["FLASHWISE_WORLD_RESULTS"], results)
+            expected = wizard.image_units(os.path.join(args.build, "releases", "work", "demo", "firmware.abi"))
+            store = world.store()
+            equal_store = store == expected
+            self.say("the boot loader's results are in %s" % results)
+        with open(os.path.join(self.out, "summary.json"), "w") as f:
+            json.dump(dict(self.timings, windows=args.windows, reached_finish=reached, store_equals_image=equal_store,
+                           world_log=world_log), f, indent=1)
+        ok = reached and equal_store and went_down
+        print("demo (%s path): %s" % (args.windows, "the update reached the finish page and the flash store equals "
+                                      "the image" if ok else "FAILED: finish page %s, flash store %s the image" % (
+                                          "reached" if reached else "not reached",
+                                          "equals" if equal_store else "does not equal")))
+        return 0 if ok else 1
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--state", required=True)
+    parser.add_argument("--build", required=True)
     parser.add_argument("--program", required=True)
     parser.add_argument("--driver", required=True)
-    parser.add_argument("--shots", required=True)
+    parser.add_argument("--out", required=True)
     parser.add_argument("--display", required=True)
+    parser.add_argument("--windows", choices=("xp", "vista"), default="xp")
     parser.add_argument("--desktop", action="store_true", help="the display is a desktop with a window manager")
-    parser.add_argument("--pause", type=float, default=0.5)
+    parser.add_argument("--pause", type=float, default=0.0)
     args = parser.parse_args()
-
-    state = winetest.State(args.state)
-    name = os.path.basename(args.program)
-    # The Vista path with both libraries of the desktop software in place: the
-    # Remote API double and the WinUSB double in the prefix's system folder.
-    winetest.configure_program(state, name, "vista", list(winetest.LIBRARIES))
-    if args.desktop:
-        winetest.import_registry(state, [(winetest.app_key(name) + "\\X11 Driver", {"Managed": "Y"})])
-
-    if os.path.isdir(args.shots):
-        shutil.rmtree(args.shots)
-    os.makedirs(args.shots)
-
-    shown = []
-    with winetest.Driver(os.path.abspath(args.driver), state.env(args.display)) as driver:
-        folder = os.path.dirname(os.path.abspath(args.program))
-        driver.start('"%s"' % winetest.windows_path(args.program), winetest.windows_path(folder))
-        try:
-            notice = driver.find("#32770", "", WAIT_MS)
-            print("demo: message box %r:\n  %s" % (notice["title"],
-                  driver.text(notice["hwnd"], MESSAGE_TEXT).replace("\n", "\n  ")))
-            time.sleep(args.pause)
-            path = os.path.join(args.shots, "01-notice.png")
-            window_shot(args.display, notice["title"], path, args.desktop)
-            shown.append(path)
-            driver.click(notice["hwnd"], OK)
-            driver.gone(notice["hwnd"], WAIT_MS)
-
-            page = driver.find("#32770", "", WAIT_MS)
-            print("demo: page %r" % page["title"])
-            time.sleep(args.pause)
-            path = os.path.join(args.shots, "02-welcome.png")
-            window_shot(args.display, page["title"], path, args.desktop)
-            shown.append(path)
-            driver.click(page["hwnd"], CANCEL)
-            # Cancel asks first; Yes ends the program.
-            quit_box = driver.find("#32770", notice["title"], WAIT_MS)
-            driver.click(quit_box["hwnd"], YES)
-            driver.gone(page["hwnd"], WAIT_MS)
-            print("demo: the program ended with code %d" % driver.exit_code(WAIT_MS))
-        except winetest.DriverError as error:
-            print("demo: %s" % error, file=sys.stderr)
-            driver.ask("kill")
-            return 1
-    for path in shown:
-        print("demo: saved %s" % path)
-    return 0
+    return Demo(args).main()
 
 
 if __name__ == "__main__":
