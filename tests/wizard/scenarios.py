@@ -130,7 +130,8 @@ class Run:
             check(self.holder.stdout.readline().strip() == b"signalled", "the events were not signalled")
         self.driver = winetest.Driver(os.environ["FLASHWISE_GUIDRIVER"], env)
         self.desk = wizard.Desk(self.driver, self.texts)
-        self.driver.start('"%s"' % os.environ["FLASHWISE_PROGRAM_WIN"], winetest.windows_path(self.workdir))
+        self.driver.start('"%s"' % os.environ["FLASHWISE_PROGRAM_WIN"], winetest.windows_path(self.workdir),
+                          winetest.windows_path(os.path.join(self.folder, "world.program-output.txt")))
         notice = self.desk.message(40, owner=0)
         self.desk.answer(notice, "OK")
         self.page = self.desk.wait_for((WELCOME,), WAIT_S)
@@ -313,6 +314,9 @@ class Run:
         self.step_welcome_idle()
 
     def step_welcome_idle(self):
+        # The page enables its buttons once the question's box has gone.
+        self.desk.wait_enabled(self.page, wizard.NEXT_BUTTON, 5)
+        self.desk.wait_enabled(self.page, wizard.CANCEL_BUTTON, 5)
         controls = self.desk.controls(self.page)
         check(controls[wizard.NEXT_BUTTON]["enabled"] and controls[wizard.CANCEL_BUTTON]["enabled"],
               "Next and Cancel are not both enabled on the idle welcome page")

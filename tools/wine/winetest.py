@@ -330,7 +330,10 @@ class Driver:
         answer = self._read_line(bound_ms / 1000.0 + self.timeout)
         if not answer:
             raise DriverError("the driver gave no answer to %r" % (fields,))
-        return json.loads(answer)
+        try:
+            return json.loads(answer)
+        except ValueError:
+            raise DriverError("the driver answered %r to %r" % (answer, fields))
 
     def _read_line(self, seconds):
         import selectors
@@ -347,8 +350,9 @@ class Driver:
             raise DriverError("%s: %s" % (" ".join(str(f) for f in fields), json.dumps(answer)))
         return answer
 
-    def start(self, command_line, folder=""):
-        return self.must("start", command_line, folder)
+    def start(self, command_line, folder="", output=""):
+        """`output`: a Windows path for the program's standard output and error."""
+        return self.must("start", command_line, folder, output)
 
     def find(self, window_class, title, timeout_ms=10000):
         return self.must("find", window_class, title, timeout_ms, bound_ms=timeout_ms)

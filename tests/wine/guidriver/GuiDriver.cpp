@@ -3,7 +3,10 @@
 // so only its own windows are ever found, even when tests run side by side.
 //
 // Commands (fields separated by tabs; \n, \t and \\ escape inside a field):
-//   start <command line> [<working folder>]
+//   start <command line> [<working folder> [<output file>]]
+//                                         the program's standard output and error go
+//                                         to the file (default: nowhere), never into
+//                                         the driver's answers
 //   find <class> <title> <timeout ms>     a visible top-level window of the program;
 //                                         an empty class or title matches any
 //   findctl <class> <title> <control id> <text> <timeout ms> [hidden]
@@ -195,12 +198,26 @@ void Start(const std::vector<std::string>& f) {
     }
     std::wstring commandLine = Widen(f[1]);
     const std::wstring folder = f.size() > 2 ? Widen(f[2]) : std::wstring();
+    const std::wstring outputPath = f.size() > 3 && !f[3].empty() ? Widen(f[3]) : std::wstring(L"NUL");
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (output == INVALID_HANDLE_VALUE) {
+        return Fail("cannot open the program's output file: " + std::to_string(GetLastError()));
+    }
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &g_program)) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        folder.empty() ? nullptr : folder.c_str(), &startup, &g_program);
+    const DWORD error = GetLastError();
+    CloseHandle(output);
+    if (!started) {
         g_program = {};
-        return Fail("CreateProcess failed with " + std::to_string(GetLastError()));
+        return Fail("CreateProcess failed with " + std::to_string(error));
     }
     Answer("{\"ok\":true,\"pid\":" + std::to_string(g_program.dwProcessId) + "}");
 }
