@@ -8,7 +8,8 @@ window on the way (the progress bar moving included).
 
 OUT receives screens/ (the pictures), bootloader/ (the simulated boot loader's
 results: its flash store unit-NN.bin, store.txt, verdicts.txt, capture.txt) and
-summary.json (the timings the benchmark reads). The last line says whether the update
+summary.json (the timings the benchmark reads) and program-output.txt (what the
+program wrote to its standard streams). The last line says whether the update
 reached the finish page and the flash store equals the image; the exit code is 0
 only then.
 """
@@ -63,7 +64,8 @@ class Demo:
     def run(self, world):
         args = self.args
         desk = self.desk
-        desk.driver.start('"%s"' % winetest.windows_path(self.program), winetest.windows_path(self.run_folder))
+        desk.driver.start('"%s"' % winetest.windows_path(self.program), winetest.windows_path(self.run_folder),
+                          winetest.windows_path(os.path.join(self.out, "program-output.txt")))
         notice = desk.message(40, owner=0)
         self.shot("notice")
         desk.answer(notice, "OK")
