@@ -31,6 +31,12 @@ int FirstSignalled(const std::vector<WaitHandle>& handles) {
     return -1;
 }
 
+// The first signalled handle ends the wait, taking an auto-reset event's signal.
+WakeResult Woken(const std::vector<WaitHandle>& handles, int first) {
+    static_cast<FakeWaitable*>(handles[static_cast<std::size_t>(first)])->Taken();
+    return {Wake::Handle, static_cast<std::size_t>(first)};
+}
+
 }  // namespace
 
 FakeScheduler::FakeScheduler(FakeTicks& ticks, CallLog& log)
@@ -195,12 +201,12 @@ WakeResult FakeScheduler::Wait(const std::vector<WaitHandle>& handles, std::uint
             Park(me);
         }
         const int first = FirstSignalled(handles);
-        return first >= 0 ? WakeResult{Wake::Handle, static_cast<std::size_t>(first)} : WakeResult{Wake::TimedOut, 0};
+        return first >= 0 ? Woken(handles, first) : WakeResult{Wake::TimedOut, 0};
     }
     for (;;) {
         RunRunnable();
         const int first = FirstSignalled(handles);
-        if (first >= 0) return {Wake::Handle, static_cast<std::size_t>(first)};
+        if (first >= 0) return Woken(handles, first);
         if (input && inputPending_) {
             inputPending_ = false;
             return {Wake::Input, 0};

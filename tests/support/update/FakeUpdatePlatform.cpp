@@ -344,9 +344,11 @@ int FakeEvents::OpenHandles() const {
     return open;
 }
 
-WaitHandle FakeEvents::CreateNamed(std::u16string_view name, bool) {
+WaitHandle FakeEvents::CreateNamed(std::u16string_view name, bool manualReset) {
     // As the system does it: an event that exists is opened as it is, signal and all.
+    const bool made = events_.count(std::u16string(name)) == 0;
     FakeWaitable& event = Named(name);
+    if (made) event.autoReset = !manualReset;
     ++event.references;
     log_.Add("event Create " + event.name);
     return &event;
@@ -434,6 +436,7 @@ WakeResult FakeWaits::WaitForHandlesOrInput(const std::vector<WaitHandle>& handl
     for (std::size_t i = 0; i < handles.size(); ++i) {
         auto* waitable = static_cast<FakeWaitable*>(handles[i]);
         if (waitable->signalled) {
+            waitable->Taken();
             log_.Add("ui wake " + waitable->name);
             return {Wake::Handle, i};
         }

@@ -275,6 +275,12 @@ struct FakeWaitable {
     std::string name;
     bool signalled = false;
     int references = 0;
+    bool autoReset = false;  // a wait it ends takes its signal, as the system's auto-reset events do
+
+    // The wait that `this` ended.
+    void Taken() {
+        if (autoReset) signalled = false;
+    }
 };
 
 class FakeEvents : public EventApi {
