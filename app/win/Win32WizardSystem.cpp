@@ -6,6 +6,8 @@
 #include "app/CRUVuveMainApp.h"
 #include "app/win/CRUVuveMainDlg.h"
 #include "app/win/RUVuveFetchDlg.h"
+#include "app/win/RUVuveFinish.h"
+#include "app/win/RUVuveUpdate.h"
 #include "image/DownloadDriver.h"
 #include "package/Package.h"
 #include "update/CDownloadAgent.h"
@@ -76,8 +78,14 @@ void Win32WizardSystem::RunWelcomePage() {
     page.RunModal(nullptr);
 }
 
-void Win32WizardSystem::RunUpdatePage() {}
+void Win32WizardSystem::RunUpdatePage() {
+    RUVuveUpdate page(ThisWizard());
+    page.RunModal(nullptr);
+}
 
-void Win32WizardSystem::RunFinishPage() {}
+void Win32WizardSystem::RunFinishPage() {
+    RUVuveFinish page(ThisWizard());
+    page.RunModal(nullptr);
+}
 
 }  // namespace flashwise::app

@@ -11,8 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <map>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -24,6 +27,7 @@
 #include "package/Package.h"
 #include "res/ResourceIds.h"
 #include "tests/support/update/FakeUpdatePlatform.h"
+#include "update/HelperDeployment.h"
 #include "update/win/MessageWait.h"
 #include "update/win/SystemEvents.h"
 #include "update/win/SystemPackagePayloads.h"
@@ -41,48 +45,75 @@ const std::wstring kCaption = L"Flashwise for Krov Q512";
 const std::wstring kPageTitle = L"Flashwise -  Install Shield Wizard for Krov Q512";
 constexpr int kMessageText = 0xFFFF;
 
-// ---- the phone: a Remote API whose connection requests end when the driver says so
+// ---- the phone: a Remote API whose connections wait until the driver lets them through
 
 class ScriptedRapi final : public update::RapiApi {
 public:
-    ScriptedRapi() : answer_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    ~ScriptedRapi() override { CloseHandle(answer_); }
+    ScriptedRapi()
+        : answer_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), initGate_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
-    // The phone answers every request, now and from now on.
+    // The phone answers every connection request, now and from now on.
     void Answer() { SetEvent(answer_); }
+    // Blocking connections (the version fetch's) go through from now on.
+    void OpenInit() { SetEvent(initGate_); }
+
     std::atomic<int> requests{0};
     std::atomic<bool> rootOpens{true};
     std::atomic<int> battery{80};
+    std::map<std::u16string, std::u16string> values{{u"ID", u"Krov Q512"},
+                                                    {u"vROM", u"V1.22.333 FRA"},
+                                                    {u"vRadio", u"V4.5.6_2008-01-02"},
+                                                    {u"vExtROM", u"V1.22.333 FRA"}};
+    std::u16string refusedProcess;  // a phone-side helper that will not start
 
-    update::RapiResult Init() override { return update::kRapiOk; }
+    update::RapiResult Init() override {
+        WaitForSingleObject(initGate_, INFINITE);
+        return update::kRapiOk;
+    }
     std::unique_ptr<update::RapiInitRequest> InitEx() override {
         ++requests;
         return std::make_unique<Request>(answer_);
     }
     update::RapiResult Uninit() override { return update::kRapiOk; }
     std::uint32_t LastError() override { return 0; }
-    update::RapiHandle CreatePhoneFile(std::u16string_view) override { return update::InvalidRapiHandle(); }
-    bool WritePhoneFile(update::RapiHandle, const std::uint8_t*, std::uint32_t, std::uint32_t*) override {
-        return false;
+    update::RapiHandle CreatePhoneFile(std::u16string_view) override { return this; }
+    bool WritePhoneFile(update::RapiHandle, const std::uint8_t*, std::uint32_t size, std::uint32_t* written) override {
+        *written = size;
+        return true;
     }
-    bool SetPhoneEndOfFile(update::RapiHandle) override { return false; }
+    bool SetPhoneEndOfFile(update::RapiHandle) override { return true; }
     bool ClosePhoneHandle(update::RapiHandle) override { return true; }
-    bool StartPhoneProcess(std::u16string_view, update::RapiHandle*, update::RapiHandle*) override { return false; }
+    bool StartPhoneProcess(std::u16string_view name, update::RapiHandle* process, update::RapiHandle* thread) override {
+        if (name == refusedProcess) return false;
+        *process = this;
+        *thread = this;
+        return true;
+    }
     std::int32_t OpenPhoneKey(update::RapiKey, std::u16string_view subKey, update::RapiKey* key) override {
-        if (!subKey.empty() || !rootOpens) return ERROR_FILE_NOT_FOUND;
+        if (subKey.empty() ? !rootOpens : subKey != u"KROV\\SYSVERSION") return ERROR_FILE_NOT_FOUND;
         *key = this;
         return ERROR_SUCCESS;
     }
-    std::int32_t QueryPhoneValue(update::RapiKey, std::u16string_view, std::uint32_t*, std::uint8_t*,
-                                 std::uint32_t*) override {
-        return ERROR_FILE_NOT_FOUND;
+    std::int32_t QueryPhoneValue(update::RapiKey, std::u16string_view name, std::uint32_t*, std::uint8_t* data,
+                                 std::uint32_t* size) override {
+        const auto found = values.find(std::u16string(name));
+        if (found == values.end()) return ERROR_FILE_NOT_FOUND;
+        const std::vector<std::uint8_t> bytes = PhoneString(found->second);
+        const auto needed = static_cast<std::uint32_t>(bytes.size());
+        if (data != nullptr) std::memcpy(data, bytes.data(), std::min(*size, needed));
+        const bool fits = data == nullptr || *size >= needed;
+        *size = needed;
+        return fits ? ERROR_SUCCESS : ERROR_MORE_DATA;
     }
     std::int32_t ClosePhoneKey(update::RapiKey) override { return ERROR_SUCCESS; }
     bool GetPowerStatus(update::RapiPowerStatus* status, bool) override {
         status->batteryLifePercent = static_cast<std::uint8_t>(battery.load());
         return true;
     }
-    bool GetVersion(update::RapiVersion*) override { return false; }
+    bool GetVersion(update::RapiVersion* version) override {
+        *version = update::RapiVersion{5, 2, 0, 3};
+        return true;
+    }
 
 private:
     class Request final : public update::RapiInitRequest {
@@ -100,6 +131,7 @@ private:
         HANDLE event_;
     };
     HANDLE answer_;
+    HANDLE initGate_;
 };
 
 // ---- the user: finds the page thread's windows and presses what a user presses
@@ -130,6 +162,10 @@ public:
         return Poll(ms, [&](HWND w) {
             return IsWindowVisible(w) && TextOf(w) == kCaption && ItemText(w, kMessageText) == text;
         });
+    }
+    // A captionless wait window by the text of its one label.
+    HWND FindWaitWindow(const std::wstring& text, DWORD ms = 10000) const {
+        return Poll(ms, [&](HWND w) { return IsWindowVisible(w) && ItemText(w, IDC_WAIT_TEXT) == text; });
     }
     // Any message box at all, right now.
     HWND AnyMessage() const { return Find(kCaption, 0); }
@@ -198,12 +234,37 @@ void ExpectBox(HWND box, HWND page, std::vector<int> buttons, const char* what) 
 
 // ---- the world of one test: the pages over the fakes, the driver on its own thread
 
+// Everything the pages of one test use. It is never freed: a worker the pages have
+// stopped waiting for may still use it after the test.
+struct World {
+    World()
+        : platform{rapi,        files,       package, fake.services, fake.shell, messages, ticks,
+                   fake.links,  waits,       events,  threads,       windows,    WorkFolder(fake.folder)},
+          system(platform) {
+    }
+    std::vector<std::string> Files() {
+        std::vector<std::string> names;
+        for (const auto& file : files.files) names.push_back(file.first);
+        return names;
+    }
+
+    FakeUpdatePlatform fake;
+    ScriptedRapi rapi;
+    FakeFiles files{fake.log};
+    update::SystemPackagePayloads package;
+    update::SystemUserMessages messages;
+    update::SystemTicks ticks;
+    update::MessageWait waits;
+    update::SystemEvents events;
+    update::SystemThreads threads;
+    update::SystemWaitWindows windows;
+    update::UpdatePlatform platform;
+    app::Win32WizardSystem system;
+};
+
 class Pages : public ::testing::Test {
 protected:
-    Pages()
-        : platform_{rapi_,  files_, package_, fake_.services, fake_.shell, messages_, ticks_,
-                    fake_.links, waits_, events_, threads_,   windows_,   WorkFolder(fake_.folder)},
-          system_(platform_) {}
+    Pages() : world_(*new World) {}
 
     // Runs `page` on this thread and `user` on another; returns when both have.
     void Run(const std::function<void()>& page, const std::function<void(User&)>& user) {
@@ -216,6 +277,7 @@ protected:
                     for (int id : {IDYES, IDOK}) User::Press(box, id);
                 } else if (HWND left = driver.Find(kPageTitle, 0)) {
                     PostMessageW(left, WM_CLOSE, 0, 0);
+                    PostMessageW(left, WM_COMMAND, MAKEWPARAM(IDC_FINISH, BN_CLICKED), 0);
                 } else {
                     break;
                 }
@@ -226,18 +288,9 @@ protected:
         userThread.join();
     }
 
-    FakeUpdatePlatform fake_;
-    ScriptedRapi rapi_;
-    FakeFiles files_{fake_.log};
-    update::SystemPackagePayloads package_;
-    update::SystemUserMessages messages_;
-    update::SystemTicks ticks_;
-    update::MessageWait waits_;
-    update::SystemEvents events_;
-    update::SystemThreads threads_;
-    update::SystemWaitWindows windows_;
-    update::UpdatePlatform platform_;
-    app::Win32WizardSystem system_;
+    World& world_;
+    ScriptedRapi& rapi_ = world_.rapi;
+    app::Win32WizardSystem& system_ = world_.system;
 };
 
 const wchar_t kWelcomeHeading[] = L"Welcome To Flashwise\n(For Krov Q512 Only)";
@@ -337,6 +390,134 @@ TEST_F(Pages, WelcomeProbeFailureAsksAndCancelNoComesBackIdle) {
             user.Press(box, IDYES);
             EXPECT_TRUE(User::Until([&] { return !IsWindow(page); }));
         });
+}
+
+const std::vector<std::string> kHelperFiles{"DeviceMode.exe", "DeviceSpy.exe", "SysReboot.exe", "wcestest.exe"};
+const std::wstring kQuit = L"Do you want to cancel upgrade? Click \"Yes\" to quit. Click \"No\" to return.";
+
+std::wstring NewVersion(unsigned id) {
+    return package::ReadReleaseText(id, package::ReleaseTextRule::NewVersion);
+}
+
+TEST_F(Pages, UpdatePageShowsTheVersionsOnlyAfterTheFetchAndCancelDeletesTheHelpers) {
+    Run([&] { system_.RunUpdatePage(); },
+        [&](User& user) {
+            HWND fetch = user.FindWaitWindow(L"Checking connected device. Please wait...");
+            HWND page = user.Find(kPageTitle);
+            ASSERT_NE(fetch, nullptr);
+            ASSERT_NE(page, nullptr);
+            EXPECT_EQ(GetWindowLongW(fetch, GWL_STYLE) & WS_CAPTION, 0);
+            EXPECT_EQ(GetWindow(fetch, GW_OWNER), page);
+            EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, IDC_UPDATE)));
+            EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, IDCANCEL)));
+
+            // While the phone is read: Escape, the close box and Update do nothing.
+            user.Escape(page);
+            user.CancelCommand(page);
+            user.CloseBox(page);
+            user.Press(page, IDC_UPDATE);
+            Sleep(300);
+            EXPECT_EQ(user.AnyMessage(), nullptr);
+            EXPECT_TRUE(IsWindowVisible(fetch));
+
+            rapi_.OpenInit();
+            ASSERT_TRUE(User::Until([&] { return IsWindowEnabled(GetDlgItem(page, IDCANCEL)) != FALSE; }));
+            // The fetch window went before the buttons came on.
+            EXPECT_FALSE(IsWindow(fetch));
+            EXPECT_TRUE(IsWindowEnabled(GetDlgItem(page, IDC_UPDATE)));
+            const std::pair<int, std::wstring> texts[] = {
+                {IDC_UPDATE, L"Update"},
+                {IDCANCEL, L"Cancel"},
+                {IDC_UPDATE_FIRST_LINE, L"Your device software is about to be updated from"},
+                {IDC_CURRENT_ROM_LABEL, L"ROM version:"},
+                {IDC_CURRENT_ROM_VERSION, L"V1.22.333 FRA"},
+                {IDC_CURRENT_RADIO_LABEL, L"Radio version:"},
+                {IDC_CURRENT_RADIO_VERSION, L"V4.5.6_2008-01-02"},
+                {IDC_UPDATE_TO, L"to"},
+                {IDC_NEW_ROM_LABEL, L"ROM version:"},
+                {IDC_NEW_ROM_VERSION, NewVersion(IDTXT_NEW_ROM_VERSION)},
+                {IDC_NEW_RADIO_LABEL, L"Radio version:"},
+                {IDC_NEW_RADIO_VERSION, NewVersion(IDTXT_NEW_RADIO_VERSION)},
+                {IDC_UPDATE_INSTRUCTION, L"Please click update to continue ..."},
+            };
+            for (const auto& text : texts) EXPECT_EQ(ItemText(page, text.first), text.second) << text.first;
+            EXPECT_FALSE(NewVersion(IDTXT_NEW_ROM_VERSION).empty());
+            EXPECT_EQ(world_.Files(), kHelperFiles);
+
+            user.Escape(page);
+            HWND box = user.FindMessage(kQuit);
+            ExpectBox(box, page, {IDYES, IDNO}, "text 2 on the update page");
+            user.Press(box, IDYES);
+            EXPECT_TRUE(User::Until([&] { return !IsWindow(page); }));
+        });
+    EXPECT_EQ(world_.Files(), std::vector<std::string>{});
+}
+
+TEST_F(Pages, AnotherModelIsToldOnTheUpdatePageAndANewWelcomePageFollows) {
+    rapi_.values[u"ID"] = u"Krov Q999";
+    rapi_.OpenInit();
+    Run([&] { system_.RunUpdatePage(); },
+        [&](User& user) {
+            HWND box = user.FindMessage(
+                L"Warning.\n This is not a \"Krov Q512\" Device.\n Please double check and try again.");
+            ASSERT_NE(box, nullptr);
+            HWND page = GetWindow(box, GW_OWNER);
+            EXPECT_EQ(TextOf(page), kPageTitle);
+            EXPECT_NE(GetDlgItem(page, IDC_UPDATE), nullptr);
+            ExpectBox(box, page, {IDOK}, "text 31");
+            user.Press(box, IDOK);
+            ASSERT_TRUE(User::Until([&] { return !IsWindowVisible(page); }));
+            HWND welcome = user.Find(kPageTitle);
+            ASSERT_NE(welcome, nullptr);
+            EXPECT_NE(GetDlgItem(welcome, IDC_NEXT), nullptr);
+            EXPECT_EQ(world_.Files(), std::vector<std::string>{});
+            user.CloseBox(welcome);
+            box = user.FindMessage(kQuit);
+            ExpectBox(box, welcome, {IDYES, IDNO}, "text 2 on the new welcome page");
+            user.Press(box, IDYES);
+            EXPECT_TRUE(User::Until([&] { return !IsWindow(welcome); }));
+        });
+}
+
+TEST_F(Pages, AFailedUpdateSaysSoOnceOwnedByTheUpdatePage) {
+    rapi_.OpenInit();
+    rapi_.refusedProcess = u"DeviceMode";
+    Run([&] { system_.RunUpdatePage(); },
+        [&](User& user) {
+            HWND page = user.Find(kPageTitle);
+            ASSERT_NE(page, nullptr);
+            ASSERT_TRUE(User::Until([&] { return IsWindowEnabled(GetDlgItem(page, IDCANCEL)) != FALSE; }));
+            user.Press(page, IDC_UPDATE);
+            HWND box = user.FindMessage(L"Fail to update. This program will close automatically.");
+            ExpectBox(box, page, {IDOK}, "text 18");
+            EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, IDCANCEL)));
+            user.Press(box, IDOK);
+            EXPECT_TRUE(User::Until([&] { return !IsWindow(page); }));
+            EXPECT_EQ(user.AnyMessage(), nullptr);
+        });
+    EXPECT_EQ(world_.Files(), std::vector<std::string>{});
+    EXPECT_EQ(world_.fake.log.Count("shell run wcestest.exe /c:su"), 1u);
+}
+
+TEST_F(Pages, TheFinishPageDeletesTheFilesWhenItsCloseBoxEndsIt) {
+    for (const char* name : {"SysReboot.exe", "DeviceSpy.exe", "DeviceMode.exe", "wcestest.exe", "Tarn_G4.abi",
+                             "Tarn_G4_SPBL.abi"}) {
+        world_.files.files[name] = FakeFiles::File{{1, 2, 3}, true};
+    }
+    Run([&] { system_.RunFinishPage(); },
+        [&](User& user) {
+            HWND page = user.Find(kPageTitle);
+            ASSERT_NE(page, nullptr);
+            EXPECT_EQ(ItemText(page, IDC_FINISH), L"Finish");
+            EXPECT_EQ(ItemText(page, IDC_FINISH_HEADING),
+                      L"Congratulations! Your device has been successfully updated.");
+            EXPECT_EQ(ItemText(page, IDC_FINISH_TEXT),
+                      L"Important Note: Follow the on-screen instructions to set up your device before you use it "
+                      L"for the first time.");
+            user.CloseBox(page);
+            EXPECT_TRUE(User::Until([&] { return !IsWindow(page); }));
+        });
+    EXPECT_EQ(world_.Files(), std::vector<std::string>{});
 }
 
 // Start-up's model texts, from the release's resources, for the captions and titles.

@@ -1,0 +1,67 @@
+#pragma once
+// The update page (RUVuveUpdate): when it opens it writes the helper files, starts the
+// version fetch and waits for it behind the fetch window; then it shows the phone's
+// versions beside the release's and lets the user update or cancel. Every way out of
+// the fetch that does not lead on (wrong phone, no phone, the user quits) ends the page
+// and deletes the helper files; going back runs a new welcome page from here.
+
+#include <cstdint>
+#include <memory>
+
+#include "app/PageView.h"
+#include "app/WizardSystem.h"
+
+namespace flashwise::update {
+class CDownloadAgent;
+class Worker;
+class WaitWindow;
+}  // namespace flashwise::update
+
+namespace flashwise::app {
+
+class VersionFetch;
+struct PhoneVersions;
+
+constexpr std::uint32_t kFetchWaitMs = 10000;
+constexpr std::uint32_t kReachProbeMs = 1;
+
+class UpdatePage {
+public:
+    UpdatePage(Wizard wizard, PageView& view);
+    // A worker still running delivers nothing from now on.
+    ~UpdatePage();
+
+    void Open();
+    // Update (1001): the update sequence. Does nothing unless the page is ready.
+    void OnUpdate();
+    // Cancel (2), also Escape and the close box: asks, and on Yes deletes the helper
+    // files and ends. Does nothing while its button is disabled.
+    void OnCancel();
+
+    update::CDownloadAgent& Agent() { return *agent_; }
+
+private:
+    enum class State { Opening, Ready, Stuck, Busy, Ended };
+    enum class Reach { Reachable, Unreachable, WaitFailed };
+
+    void StartFetch();
+    void RunFetchWait();
+    void ShowVersions(const PhoneVersions& versions);
+    void BecomeReady();
+    Reach ProbeAfterTimeout();
+    bool AskAfterTimeout();
+    void GoBack();
+    void Quit();
+    void StopFetching();
+
+    Wizard wizard_;
+    PageView& view_;
+    State state_ = State::Opening;
+    // Shared: a wait that keeps the page answering may outlast a call that uses it.
+    std::shared_ptr<update::CDownloadAgent> agent_;
+    std::shared_ptr<VersionFetch> fetch_;
+    std::unique_ptr<update::Worker> worker_;
+    std::unique_ptr<update::WaitWindow> fetchWindow_;
+};
+
+}  // namespace flashwise::app

@@ -1,0 +1,157 @@
+#include "app/UpdateSequence.h"
+
+#include <vector>
+
+#include "app/ProgressThread.h"
+#include "app/ResponsiveWaits.h"
+#include "res/ResourceIds.h"
+#include "update/CDownloadAgent.h"
+#include "update/ConnectionSetup.h"
+#include "update/HelperDeployment.h"
+
+namespace flashwise::app {
+
+using update::NamedEvent;
+using update::Wake;
+
+namespace {
+// The order the handler looks at the events in.
+constexpr std::size_t kUpdateDone = 0;
+constexpr std::size_t kError = 1;
+constexpr std::size_t kBootLoaderDone = 2;
+}  // namespace
+
+void RunDownloadThread(DownloadBlock& download) {
+    const bool done = download.system->RunDownload(*download.block.agent);
+    download.outcome = done ? DownloadOutcome::Succeeded : DownloadOutcome::Failed;
+    download.events->Set(done ? download.block.doneEvent : download.block.failureEvent);
+}
+
+UpdateSequence::UpdateSequence(Wizard wizard, PageView& view, std::shared_ptr<update::CDownloadAgent> agent)
+    : wizard_(wizard),
+      view_(view),
+      agent_(std::move(agent)),
+      // Reset as they are made: a signal left by an earlier run or another program
+      // must not skip a pass or end the update.
+      bootLoaderDone_(NamedEvent::Create(wizard.platform.events, kBootLoaderPassDoneEvent, false)),
+      error_(NamedEvent::Create(wizard.platform.events, kDownloadErrorEvent, false)),
+      updateDone_(NamedEvent::Create(wizard.platform.events, kUpdateDoneEvent, false)) {}
+
+UpdateSequence::~UpdateSequence() { EndThreads(); }
+
+void UpdateSequence::Run() {
+    // There is no way back from here: both buttons stay disabled for the page's life.
+    view_.EnableItem(IDC_UPDATE, false);
+    view_.EnableItem(kCancelButton, false);
+    if (!bootLoaderDone_.Valid() || !error_.Valid() || !updateDone_.Valid() || !PrepareThePhone()) {
+        return FailureExit();
+    }
+    view_.SetItemToString(IDC_UPDATE_INSTRUCTION, IDS_DO_NOT_REMOVE_CABLE);
+
+    newerOs_ = agent_->NewerOs() != 0;
+    if (newerOs_) {
+        bootLoaderDone_.Set();
+    } else {
+        if (!StartPass(Pass::BootLoader, IDS_BOOT_LOADER_IMAGE_FILE_NAME)) return FailureExit();
+        progress_ = ProgressThread::Start(wizard_.platform, wizard_.system, view_.Item(IDC_UPDATE_PROGRESS));
+    }
+
+    const std::vector<update::WaitHandle> events{updateDone_.Handle(), error_.Handle(), bootLoaderDone_.Handle()};
+    for (;;) {
+        wizard_.platform.waits.DispatchQueued();
+        const update::WakeResult woke = wizard_.platform.waits.WaitForHandlesOrInput(events, update::kWaitForever);
+        if (woke.wake == Wake::Input || woke.wake == Wake::TimedOut) continue;
+        // A wait that cannot be made would spin for ever: the update cannot go on.
+        if (woke.wake == Wake::Failed) return FailureExit();
+        if (!Believe(woke.index)) continue;
+        switch (woke.index) {
+        case kUpdateDone:
+            return SuccessExit();
+        case kError:
+            return FailureExit();
+        default:
+            break;
+        }
+        // The boot-loader pass is through (or was never needed): the main pass.
+        if (!newerOs_) agent_->State().SetFinished(false);
+        if (!StartPass(Pass::Main, IDS_IMAGE_FILE_NAME)) return FailureExit();
+        if (newerOs_) {
+            progress_ = ProgressThread::Start(wizard_.platform, wizard_.system, view_.Item(IDC_UPDATE_PROGRESS));
+        }
+    }
+}
+
+bool UpdateSequence::PrepareThePhone() {
+    // Each copy waits up to 3 s for the phone's connection: off this thread, so that
+    // the page keeps answering.
+    auto deployed = std::make_shared<std::atomic<bool>>(false);
+    update::UpdatePlatform* platform = &wizard_.platform;
+    RunResponsively(wizard_.platform, [platform, deployed] {
+        *deployed = update::DeployHelper(*platform, update::PhoneHelper::DeviceMode) &&
+                    update::DeployHelper(*platform, update::PhoneHelper::SysReboot);
+    });
+    return *deployed && update::ExtractImageFiles(wizard_.platform, view_.Window());
+}
+
+bool UpdateSequence::StartPass(Pass pass, unsigned fileNameId) {
+    const std::u16string fileName = wizard_.platform.package.Text(fileNameId);
+    if (!update::SetupConnection(wizard_.platform, agent_.get(), fileName)) return false;
+    // The boot-loader pass's thread signalled as its last act; it ends with it.
+    if (downloadThread_) update::WaitForFirstHandle(wizard_.platform.waits, {downloadThread_->Handle()});
+    download_ = std::make_shared<DownloadBlock>();
+    download_->block.progress = view_.Item(IDC_UPDATE_PROGRESS);
+    download_->block.doneEvent = pass == Pass::Main ? updateDone_.Handle() : bootLoaderDone_.Handle();
+    download_->block.failureEvent = error_.Handle();
+    download_->block.agent = agent_.get();
+    download_->events = &wizard_.platform.events;
+    download_->system = &wizard_.system;
+    downloadThread_ = update::StartWorker(wizard_.platform.threads, download_, &RunDownloadThread);
+    pass_ = pass;
+    return downloadThread_ != nullptr;
+}
+
+bool UpdateSequence::Believe(std::size_t event) const {
+    // A named event can be signalled by anyone; only the pass's own thread counts.
+    const DownloadOutcome outcome = download_ ? download_->outcome.load() : DownloadOutcome::Running;
+    switch (event) {
+    case kUpdateDone:
+        return pass_ == Pass::Main && outcome == DownloadOutcome::Succeeded;
+    case kError:
+        return pass_ != Pass::None && outcome == DownloadOutcome::Failed;
+    default:
+        return (pass_ == Pass::None && newerOs_) ||
+               (pass_ == Pass::BootLoader && outcome == DownloadOutcome::Succeeded);
+    }
+}
+
+void UpdateSequence::EndThreads() {
+    if (progress_) progress_->Stop();
+    if (downloadThread_) {
+        update::WaitForFirstHandle(wizard_.platform.waits, {downloadThread_->Handle()});
+        downloadThread_.reset();
+    }
+    progress_.reset();
+}
+
+void UpdateSequence::SuccessExit() {
+    if (progress_) progress_->Stop();
+    std::shared_ptr<update::CDownloadAgent> agent = agent_;
+    RunResponsively(wizard_.platform, [agent] { agent->SetDesktopLink(true, false); });
+    EndThreads();
+    view_.End(kPageOk);
+    wizard_.system.RunFinishPage();
+}
+
+void UpdateSequence::FailureExit() {
+    if (progress_) progress_->Stop();
+    EndThreads();
+    // The image file is let go, so that nothing keeps it from being deleted.
+    if (agent_->Image() != nullptr) agent_->Image()->CloseImage();
+    std::shared_ptr<update::CDownloadAgent> agent = agent_;
+    update::UpdatePlatform* platform = &wizard_.platform;
+    RunResponsively(wizard_.platform, [platform, agent] { update::CleanUpAfterFailure(*platform, *agent); });
+    view_.Ask(IDS_FAIL_TO_UPDATE, Buttons::Ok);
+    view_.End(kPageOk);
+}
+
+}  // namespace flashwise::app

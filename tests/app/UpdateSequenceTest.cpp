@@ -1,0 +1,205 @@
+// The Update command on the fake clock: one pass or two, the progress thread across
+// them, every failure exit with exactly one text 18, every thread ended on every exit;
+// and the finish page's deletions.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/FinishPage.h"
+#include "app/ProgressThread.h"
+#include "app/UpdateSequence.h"
+#include "res/ResourceIds.h"
+#include "tests/support/app/FakeWizard.h"
+#include "update/CDownloadAgent.h"
+
+namespace flashwise::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+using Names = std::vector<std::string>;
+
+const Names kHelpers{"DeviceMode.exe", "DeviceSpy.exe", "SysReboot.exe", "wcestest.exe"};
+const Names kWritten{"DeviceMode.exe", "DeviceSpy.exe", "SysReboot.exe", "Tarn_G4.abi", "Tarn_G4_SPBL.abi",
+                     "wcestest.exe"};
+
+struct Pass {
+    std::uint32_t ms;
+    bool ok;
+};
+
+struct SequenceWorld : FakeWizard {
+    SequenceWorld() {
+        fake.UseScheduler();
+        for (const std::string& name : kHelpers) fake.files.files[name] = FakeFiles::File{{'M', 'Z'}, true};
+        fake.package.binaries[IDBIN_FIRMWARE_IMAGE] = std::vector<std::uint8_t>(600, 0x52);
+        fake.package.binaries[IDBIN_BOOT_LOADER_IMAGE] = std::vector<std::uint8_t>(300, 0x42);
+        fake.package.texts[IDS_IMAGE_FILE_NAME] = u"Tarn_G4.abi";
+        fake.package.texts[IDS_BOOT_LOADER_IMAGE_FILE_NAME] = u"Tarn_G4_SPBL.abi";
+        // The boot-loader link opens on the files the program wrote (on disk for the image object).
+        fake.WriteImageFile("Tarn_G4.abi");
+        fake.WriteImageFile("Tarn_G4_SPBL.abi");
+        fake.links.opens = [] { return true; };
+        system.download = [this](update::CDownloadAgent& agent) {
+            sent.push_back(agent.Image()->Path().filename().string());
+            const Pass pass = passes.at(sent.size() - 1);
+            fake.ticks.Sleep(pass.ms);
+            return pass.ok;
+        };
+    }
+    Names Files() const {
+        Names names;
+        for (const auto& file : fake.files.files) names.push_back(file.first);
+        return names;
+    }
+
+    std::vector<Pass> passes;
+    Names sent;  // the image file of each pass, in order
+};
+
+struct Row {
+    const char* what;
+    std::uint32_t newerOs;
+    std::vector<Pass> passes;
+    std::function<void(SequenceWorld&)> arrange;
+    Names sent;
+    std::size_t setups;    // connection set-up waits
+    Lines asks;            // the sequence's own boxes
+    Lines messages;        // boxes of the operations it calls
+    bool finished;         // the finish page ran
+};
+
+TEST(UpdateSequence, EndsOnTheFinishPageOrWithExactlyOneFailureText) {
+    const Names one{"Tarn_G4.abi"};
+    const Names two{"Tarn_G4_SPBL.abi", "Tarn_G4.abi"};
+    const Lines fail{"ask 18 ok"};
+    const auto nothing = [](SequenceWorld&) {};
+    const Row rows[] = {
+        {"newer system: one pass", 1, {{100000, true}}, nothing, one, 1, {}, {}, true},
+        {"older system: the boot-loader image first", 0, {{100000, true}, {300000, true}}, nothing, two, 2, {}, {},
+         true},
+        {"the boot-loader pass fails: no main pass", 0, {{50000, false}}, nothing, {"Tarn_G4_SPBL.abi"}, 1, fail, {},
+         false},
+        {"the main pass fails after the boot-loader pass", 0, {{50000, true}, {50000, false}}, nothing, two, 2, fail,
+         {}, false},
+        {"the only pass fails", 1, {{50000, false}}, nothing, one, 1, fail, {}, false},
+        {"DeviceMode cannot be copied", 1, {}, [](SequenceWorld& w) { w.fake.files.files.erase("DeviceMode.exe"); },
+         {}, 0, fail, {}, false},
+        {"SysReboot cannot be copied", 1, {}, [](SequenceWorld& w) { w.fake.files.files.erase("SysReboot.exe"); },
+         {}, 0, fail, {}, false},
+        {"the image file cannot be written for want of memory", 1, {},
+         [](SequenceWorld& w) { w.fake.files.writeErrors["Tarn_G4.abi"] = 8; }, {}, 0, fail,
+         {"message 35 owned"}, false},
+        {"the boot-loader image file cannot be written", 1, {},
+         [](SequenceWorld& w) { w.fake.files.writeErrors["Tarn_G4_SPBL.abi"] = 5; }, {}, 0, fail,
+         {"message 36 owned"}, false},
+        {"the boot loader never appears", 1, {}, [](SequenceWorld& w) { w.fake.links.opens = [] { return false; }; },
+         {}, 1, fail, {}, false},
+        {"the boot loader does not come back for the main pass", 0, {{50000, true}},
+         [](SequenceWorld& w) { w.fake.links.opens = [&w] { return w.sent.empty(); }; }, {"Tarn_G4_SPBL.abi"}, 2,
+         fail, {}, false},
+        {"signals left by another program count for nothing", 1, {{20000, true}},
+         [](SequenceWorld& w) {
+             for (const char16_t* name : {app::kUpdateDoneEvent, app::kDownloadErrorEvent}) {
+                 w.fake.events.SignalFromOutside(name);
+             }
+         },
+         one, 1, {}, {}, true},
+        {"a signal from another program during the pass counts for nothing", 1, {{100000, true}},
+         [](SequenceWorld& w) {
+             w.fake.scheduler->At(30000, [&w] { w.fake.events.SignalFromOutside(app::kUpdateDoneEvent); });
+             w.fake.scheduler->At(40000, [&w] { w.fake.events.SignalFromOutside(app::kDownloadErrorEvent); });
+         },
+         one, 1, {}, {}, true},
+    };
+    for (const Row& row : rows) {
+        SequenceWorld w;
+        w.passes = row.passes;
+        row.arrange(w);
+        std::shared_ptr<update::CDownloadAgent> agent = update::NewDownloadAgent(w.fake.platform, w.system.version);
+        agent->SetNewerOs(row.newerOs);
+        {
+            app::UpdateSequence sequence(w.Wizard(), w.view, agent);
+            sequence.Run();
+            // Every thread of the update has ended by the time the handler returns.
+            EXPECT_EQ(w.fake.scheduler->Alive(), 0) << row.what;
+        }
+        EXPECT_EQ(w.sent, row.sent) << row.what;
+        EXPECT_EQ(w.fake.log.Count("window shown"), row.setups) << row.what;
+        EXPECT_EQ(w.fake.log.Matching("ask"), row.asks) << row.what;
+        EXPECT_EQ(w.fake.log.Matching("message"), row.messages) << row.what;
+        EXPECT_EQ(w.fake.log.Count("page finish run"), row.finished ? 1u : 0u) << row.what;
+        EXPECT_EQ(w.view.result, app::kPageOk) << row.what;
+        EXPECT_FALSE(w.view.Enabled(IDC_UPDATE)) << row.what;
+        EXPECT_FALSE(w.view.Enabled(app::kCancelButton)) << row.what;
+        // Success leaves the files to the finish page; a failure leaves none.
+        EXPECT_EQ(w.Files(), row.finished ? kWritten : Names{}) << row.what;
+        // The desktop link comes back on every way out, once.
+        EXPECT_EQ(w.fake.log.Count("shell run wcestest.exe /c:su"), 1u) << row.what;
+        if (row.finished) {
+            const Lines lines = w.fake.log.Lines();
+            EXPECT_LT(std::find(lines.begin(), lines.end(), "shell run wcestest.exe /c:su") - lines.begin(),
+                      std::find(lines.begin(), lines.end(), "page end 1") - lines.begin())
+                << row.what;
+        }
+    }
+}
+
+// Positions and when they came, relative to the first.
+void ExpectSteadySteps(const SequenceWorld& w, std::size_t count, const char* what) {
+    ASSERT_EQ(w.system.positions.size(), count) << what;
+    for (std::size_t i = 0; i < count; ++i) {
+        EXPECT_EQ(w.system.positions[i].second, i + 1) << what;
+        EXPECT_EQ(w.system.positions[i].first - w.system.positions[0].first, i * 8000) << what;
+    }
+}
+
+TEST(UpdateSequence, ProgressStepsEvery8SecondsThroughBothPassesAndIsFullAt800) {
+    // The boot-loader pass ends (raising the finished flag) after 100 s; the bar goes on.
+    SequenceWorld twoPasses;
+    twoPasses.passes = {{100000, true}, {300000, true}};
+    auto agent = update::NewDownloadAgent(twoPasses.fake.platform, twoPasses.system.version);
+    agent->SetNewerOs(0);
+    app::UpdateSequence(twoPasses.Wizard(), twoPasses.view, std::move(agent)).Run();
+    // From the start of the boot-loader pass to the end of the main pass: 100 s, the
+    // second set-up wait (1 s) and 300 s.
+    ExpectSteadySteps(twoPasses, 401 / 8, "two passes");
+
+    SequenceWorld longOne;
+    longOne.passes = {{900000, true}};
+    app::UpdateSequence(longOne.Wizard(), longOne.view,
+                        update::NewDownloadAgent(longOne.fake.platform, longOne.system.version))
+        .Run();
+    ExpectSteadySteps(longOne, app::kFullProgress, "900 s");
+    EXPECT_EQ(longOne.system.positions.back().second, 100u);
+}
+
+TEST(FinishPage, DeletesEveryFileOnceHoweverItIsLeft) {
+    FakeWizard w;
+    w.fake.UseScheduler();
+    for (const char* name : {"SysReboot.exe", "DeviceSpy.exe", "Tarn_G4.abi", "ExtRom.tmp"}) {
+        w.fake.files.files[name] = FakeFiles::File{{1}, true};
+    }
+    w.fake.package.texts[IDS_IMAGE_FILE_NAME] = u"Tarn_G4.abi";
+    w.fake.package.texts[IDS_BOOT_LOADER_IMAGE_FILE_NAME] = u"Tarn_G4_SPBL.abi";
+    app::FinishPage page(w.Wizard(), w.view);
+    page.Open();
+    EXPECT_TRUE(w.view.textsShown);
+    // The close box during the pause that follows the click.
+    w.fake.scheduler->At(500, [&] { page.OnFinish(); });
+    page.OnFinish();
+    EXPECT_EQ(w.fake.ticks.Now(), app::kFinishPauseMs);
+    EXPECT_EQ(w.fake.files.files.size(), 0u);
+    EXPECT_EQ(w.fake.log.Matching("file Delete"),
+              (Lines{"file Delete SysReboot.exe", "file Delete DeviceSpy.exe", "file Delete DeviceMode.exe",
+                     "file Delete wcestest.exe", "file Delete Tarn_G4.abi", "file Delete Tarn_G4_SPBL.abi",
+                     "file Delete ExtRom.tmp"}));
+    EXPECT_EQ(w.view.result, app::kPageCancel);
+    page.OnFinish();
+    EXPECT_EQ(w.fake.log.Count("file Delete"), 7u);
+}
+
+}  // namespace
+}  // namespace flashwise::test
