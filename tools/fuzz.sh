@@ -44,10 +44,11 @@ for t in "${targets[@]}"; do
   # New finds go to the first folder only: the checked-in seeds stay as they are.
   folders=("$corpus" "$source/$t/seeds")
   [ -d "$source/$t/regressions" ] && folders+=("$source/$t/regressions")
-  # One input may take 10 s at most: anything slower is a hang to report. stdout of
-  # the code under test is closed; libFuzzer reports on stderr.
+  # One input may take 25 s at most: anything slower is a hang to report (a healthy
+  # input takes milliseconds; the margin is for a machine that stalls under others'
+  # load). stdout of the code under test is closed; libFuzzer reports on stderr.
   set +e
-  nice "$program" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -close_fd_mask=1 \
+  nice "$program" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 -close_fd_mask=1 \
        -print_final_stats=1 -artifact_prefix="$findings/" "${dict[@]}" "${folders[@]}" >"$log" 2>&1
   rc=$?
   set -e
