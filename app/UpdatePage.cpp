@@ -107,13 +107,17 @@ UpdatePage::Reach UpdatePage::ProbeAfterTimeout() {
     update::RapiApi& rapi = wizard_.platform.rapi;
     rapi.Uninit();
     update::RapiConnection request = update::RapiConnection::Request(rapi);
-    switch (request.WaitReady(kReachProbeMs)) {
-    case update::WaitOutcome::TimedOut:
-        return Reach::Unreachable;
-    case update::WaitOutcome::Failed:
-        return Reach::WaitFailed;
-    case update::WaitOutcome::Signalled:
+    if (!request.Started()) return Reach::WaitFailed;
+    // As long as the welcome page gives the phone: a connected phone needs more than a
+    // moment to answer on a busy desktop, and must not be taken for a missing one.
+    const Deadline deadline(wizard_.platform.ticks, kReachWaitMs);
+    switch (WaitBefore(wizard_.platform, deadline, {request.ReadyEvent()}).wake) {
+    case Wake::Handle:
         break;
+    case Wake::Failed:
+        return Reach::WaitFailed;
+    default:
+        return Reach::Unreachable;
     }
     update::RapiKey root = nullptr;
     if (rapi.OpenPhoneKey(update::RapiLocalMachine(), u"", &root) != update::kRapiErrorSuccess) {

@@ -23,7 +23,8 @@ class VersionFetch;
 struct PhoneVersions;
 
 constexpr std::uint32_t kFetchWaitMs = 10000;
-constexpr std::uint32_t kReachProbeMs = 1;
+// How long the phone has to answer a connection request once the fetch has timed out.
+constexpr std::uint32_t kReachWaitMs = 3000;
 
 class UpdatePage {
 public:

@@ -41,8 +41,8 @@ RUVuveUpdate::~RUVuveUpdate() {
 
 void RUVuveUpdate::OnOpen() {
     SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
-    // Seen behind the fetch window while the phone is read, not only after.
-    ShowWindow(Handle(), SW_SHOW);
+    // The whole opening, the fetch included, runs before the page is first shown: the
+    // fetch window stands alone until the page is ready.
     page_.Open();
 }
 

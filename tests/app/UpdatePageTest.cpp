@@ -80,6 +80,12 @@ TEST(UpdatePage, TheFetchWaitEndsInEachOfItsOutcomes) {
              w.fake.scheduler->InputStorm(100, 60000);
          },
          {}, {}, true, std::nullopt, false, u"#17", 1},
+        {"the worker hangs, the phone takes 2.9 s to answer: still reachable",
+         [](PageWorld& w) {
+             Hangs(w);
+             w.fake.rapi.initExSignalMs = 2900u;
+         },
+         {}, {}, true, std::nullopt, false, u"#17", 1},
         {"unreachable, OK: back", HangsUnreachable, {}, {"ask 11 okcancel"}, false, app::kPageOk, true, u"", 1},
         {"unreachable, Cancel, Yes: the program ends", HangsUnreachable, {{IDS_NO_CONNECTION, {A::Cancel}}},
          {"ask 11 okcancel", "ask 2 yesno"}, false, app::kPageCancel, false, u"", 1},
@@ -127,10 +133,10 @@ TEST(UpdatePage, TheFetchWaitEndsInEachOfItsOutcomes) {
             EXPECT_EQ(w.Helpers(), std::vector<std::string>{}) << row.what;
         }
         if (!row.asks.empty() && row.asks[0] == "ask 11 okcancel") {
-            EXPECT_EQ(w.askedAt.front(), app::kFetchWaitMs + app::kReachProbeMs) << row.what;
+            EXPECT_EQ(w.askedAt.front(), app::kFetchWaitMs + app::kReachWaitMs) << row.what;
         }
         if (row.romLabel == u"#17") {
-            EXPECT_EQ(w.fake.ticks.Now(), app::kFetchWaitMs) << row.what;
+            EXPECT_EQ(w.fake.ticks.Now(), app::kFetchWaitMs + *w.fake.rapi.initExSignalMs) << row.what;
         }
     }
 }

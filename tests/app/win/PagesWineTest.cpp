@@ -403,11 +403,12 @@ TEST_F(Pages, UpdatePageShowsTheVersionsOnlyAfterTheFetchAndCancelDeletesTheHelp
     Run([&] { system_.RunUpdatePage(); },
         [&](User& user) {
             HWND fetch = user.FindWaitWindow(L"Checking connected device. Please wait...");
-            HWND page = user.Find(kPageTitle);
             ASSERT_NE(fetch, nullptr);
-            ASSERT_NE(page, nullptr);
             EXPECT_EQ(GetWindowLongW(fetch, GWL_STYLE) & WS_CAPTION, 0);
-            EXPECT_EQ(GetWindow(fetch, GW_OWNER), page);
+            // Over the update page, which shows once the phone has been read.
+            HWND page = GetWindow(fetch, GW_OWNER);
+            ASSERT_NE(page, nullptr);
+            EXPECT_NE(GetDlgItem(page, IDC_UPDATE_PROGRESS), nullptr);
             EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, IDC_UPDATE)));
             EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, IDCANCEL)));
 
@@ -424,6 +425,7 @@ TEST_F(Pages, UpdatePageShowsTheVersionsOnlyAfterTheFetchAndCancelDeletesTheHelp
             ASSERT_TRUE(User::Until([&] { return IsWindowEnabled(GetDlgItem(page, IDCANCEL)) != FALSE; }));
             // The fetch window went before the buttons came on.
             EXPECT_FALSE(IsWindow(fetch));
+            ASSERT_TRUE(User::Until([&] { return IsWindowVisible(page) != FALSE; }));
             EXPECT_TRUE(IsWindowEnabled(GetDlgItem(page, IDC_UPDATE)));
             const std::pair<int, std::wstring> texts[] = {
                 {IDC_UPDATE, L"Update"},
@@ -466,7 +468,6 @@ TEST_F(Pages, AnotherModelIsToldOnTheUpdatePageAndANewWelcomePageFollows) {
             EXPECT_NE(GetDlgItem(page, IDC_UPDATE), nullptr);
             ExpectBox(box, page, {IDOK}, "text 31");
             user.Press(box, IDOK);
-            ASSERT_TRUE(User::Until([&] { return !IsWindowVisible(page); }));
             HWND welcome = user.Find(kPageTitle);
             ASSERT_NE(welcome, nullptr);
             EXPECT_NE(GetDlgItem(welcome, IDC_NEXT), nullptr);
