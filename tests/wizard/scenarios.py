@@ -72,7 +72,10 @@ ROWS = [
         ("message", 11, "Cancel", ("OK", "Cancel")), ("message", 2, "No", ("Yes", "No")), ("welcome_idle",),
         ("next",), ("message", 11, "Cancel", ("OK", "Cancel")), ("message", 2, "Yes", ("Yes", "No")), ("ends",)],
         phone={"reachable": "0"}),
-    Row("fetch_timeout", [("next", "keys"), ("update_page", "fail")] + QUIT_UPDATE_PAGE,
+    # The phone answers the worker only after the page gave up on it: the late worker
+    # must write nothing into the page.
+    Row("fetch_timeout", [("next", "keys"), ("update_page", "fail"), ("set_phone", {"init_blocks": "0"}),
+                          ("versions_stay_unknown",)] + QUIT_UPDATE_PAGE,
         phone={"init_blocks": "1"}, balanced=False),
     Row("device_mode_copy_fails", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED,
         phone={"create_file_fails": r"\windows\DeviceMode.exe"}),
@@ -172,21 +175,29 @@ class Run:
         connect and to the update page while it fetches: both must do nothing."""
         check(self.page.kind == WELCOME, "Next pressed on %r" % self.page)
         welcome = self.page
-        self.probe(welcome.hwnd)
+        requests = len(self.world.acts("rapi", "CeRapiInitEx"))
         self.desk.press(welcome, "Next")
         pressed = time.monotonic()
         deadline = pressed + UPDATE_S
+        probing = False
         while time.monotonic() < deadline:
+            if not probing and len(self.world.acts("rapi", "CeRapiInitEx")) > requests:
+                # The wait begins with the first connection request; what comes before
+                # it (restoring the desktop's link) is calls, not a wait.
+                self.probe(welcome.hwnd)
+                probing = True
             self.desk.poll()
             if keys and pressed and time.monotonic() - pressed > 0.5:
                 self.keys_ignored(welcome.hwnd)
                 pressed = None
             if self.desk.present(MESSAGE):
-                self.probe_end("the Next command")
+                if probing:
+                    self.probe_end("the Next command")
                 return
             hwnd = self.hidden_update_page()
             if hwnd:
-                self.probe_end("the Next command")
+                if probing:
+                    self.probe_end("the Next command")
                 self.update_page = hwnd
                 self.probe(hwnd)
                 if keys:
@@ -207,11 +218,12 @@ class Run:
     def step_update_page(self, versions):
         """The fetch window came and went, then the page shows with Update enabled."""
         page = self.desk.wait_for((UPDATE,), UPDATE_S)
+        self.desk.wait_enabled(page, wizard.UPDATE_BUTTON, UPDATE_S)
         self.probe_end("the fetch")
+        self.desk.poll()
         check(self.desk.shown_count(FETCH) >= 1, "the fetch window was never shown")
-        check(not self.desk.present(FETCH), "the fetch window is still up")
+        check(not self.desk.present(FETCH), "Update was enabled before the fetch window went")
         check(self.desk.present(WELCOME) == [], "the welcome page is still up with the update page")
-        self.desk.wait_enabled(page, wizard.UPDATE_BUTTON, WAIT_S)
         controls = self.desk.controls(page)
         check(controls[wizard.CANCEL_BUTTON]["enabled"], "Cancel is disabled on the ready update page")
         if versions == "phone":
@@ -223,6 +235,18 @@ class Run:
         equal((controls[wizard.NEW_ROM]["text"], controls[wizard.NEW_RADIO]["text"]),
               (self.texts.new_rom, self.texts.new_radio), "new versions on the update page")
         self.page = page
+
+    def step_set_phone(self, keys):
+        self.world.set_phone(**keys)
+
+    def step_versions_stay_unknown(self):
+        """A worker that is let go after the timeout changes nothing on the page."""
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            controls = self.desk.controls(self.page)
+            equal((controls[wizard.CURRENT_ROM]["text"], controls[wizard.CURRENT_RADIO]["text"]),
+                  (self.texts.text(17),) * 2, "current versions after the late worker")
+            time.sleep(0.25)
 
     def step_versions_shown(self):
         """The versions are in the (still hidden) update page when the warning shows."""
@@ -256,9 +280,7 @@ class Run:
             for window in self.desk.present(SETUP):
                 if window.hwnd not in setups:
                     setups.add(window.hwnd)
-                    info = self.driver.info(window.hwnd)
-                    check(info["topmost"] and not info["caption"], "the set-up wait is not a topmost captionless "
-                          "window: %r" % info)
+                    self.setup_is_topmost(window)
             now = time.monotonic()
             if not checked_buttons and now - pressed >= 1.0 and page.gone is None:
                 self.buttons_stay_disabled(page)
@@ -281,6 +303,17 @@ class Run:
             self.desk.wait_gone(page, WAIT_S)
         else:
             check(self.desk.present(MESSAGE), "the finish page instead of a message")
+
+    def setup_is_topmost(self, window):
+        """The set-up wait is shown, then placed above every window: a look between the
+        two may find it not yet topmost."""
+        deadline = time.monotonic() + 2
+        while True:
+            answer = self.driver.ask("info", window.hwnd)
+            if not answer.get("ok") or (answer["topmost"] and not answer["caption"]):
+                return  # topmost and captionless, or gone already
+            check(time.monotonic() < deadline, "the set-up wait is not a topmost captionless window: %r" % answer)
+            time.sleep(0.02)
 
     def buttons_stay_disabled(self, page):
         try:
