@@ -90,6 +90,7 @@ class Demo:
         clicked = time.monotonic()
         setups_shot = set()
         position_shot = 0
+        transfer_shot = False
         peak = 0
         deadline = clicked + UPDATE_S
         while True:
@@ -104,7 +105,10 @@ class Demo:
                     peak = max(peak, desk.driver.memory()["peak_working_set"])
                 except winetest.DriverError:
                     position = 0
-                if position > position_shot and not desk.present(SETUP):
+                # The transfer under way (once the set-up wait has gone), then every
+                # step of the bar, which moves once every 8 s.
+                if setups_shot and not desk.present(SETUP) and (position > position_shot or not transfer_shot):
+                    transfer_shot = True
                     position_shot = position
                     self.say("progress bar at %d after %.0f s" % (position, time.monotonic() - clicked))
                     self.shot("progress-%d" % position)
