@@ -97,23 +97,42 @@ test::ImageSizes TestImageSizes() {
     return s;
 }
 
+// The test image written into a scratch folder and opened, and one pass of it through a
+// link as the download thread runs it, timed.
+struct TestDownload {
+    test::ScratchFolder folder;
+    std::filesystem::path path = folder.Path() / "Tarn_G4.abi";
+    test::ImageSizes sizes = TestImageSizes();
+    CFirmwareImage image{WorkFolder(folder.Path())};
+    DownloadState state;
+    DWORD took = 0;
+
+    bool OpenImage() {
+        test::WriteImage(path, sizes);
+        return image.OpenImage(path);
+    }
+    bool Run(CConnManager& link) {
+        state.BeginPass(std::filesystem::file_size(path));
+        const DWORD started = GetTickCount();
+        const bool ok = RunDownload(state, link, image, [](std::uint32_t) {});
+        took = GetTickCount() - started;
+        return ok;
+    }
+};
+
 // The whole image through the link, as the download thread runs it, then the device's
 // flash compared with the image.
 void Download(CConnManager& link, const std::filesystem::path& results, const char* what) {
-    test::ScratchFolder folder;
-    const auto path = folder.Path() / "Tarn_G4.abi";
-    const auto sizes = TestImageSizes();
-    test::WriteImage(path, sizes);
-    CFirmwareImage image{WorkFolder(folder.Path())};
-    if (!image.OpenImage(path)) {
+    TestDownload run;
+    if (!run.OpenImage()) {
         Check(false, "the test image opens");
         return;
     }
-    DownloadState state;
-    state.BeginPass(std::filesystem::file_size(path));
-    const DWORD started = GetTickCount();
-    const bool ok = RunDownload(state, link, image, [](std::uint32_t) {});
-    const DWORD took = GetTickCount() - started;
+    const bool ok = run.Run(link);
+    const auto& path = run.path;
+    const auto& sizes = run.sizes;
+    const auto& state = run.state;
+    const DWORD took = run.took;
     Check(ok, std::string(what) + ": RunDownload reports every unit written");
     Check(state.IsFinished(), std::string(what) + ": the download is marked finished");
     const auto units = test::ExpectedUnits(sizes);
@@ -387,20 +406,14 @@ void SilentWinUsbDownload(const std::filesystem::path& results) {
     bounds.readWaitMs = 1500;
     bounds.cancelWaitMs = 500;
     CConnManagerVista link(std::make_unique<WinUsbSystemApi>(), [](std::uint32_t) {}, RealClock(), bounds);
-    test::ScratchFolder folder;
-    const auto path = folder.Path() / "Tarn_G4.abi";
-    const auto sizes = TestImageSizes();
-    test::WriteImage(path, sizes);
-    CFirmwareImage image{WorkFolder(folder.Path())};
-    if (!link.Open() || !image.OpenImage(path)) {
+    TestDownload run;
+    if (!link.Open() || !run.OpenImage()) {
         Check(false, "silent: the link and the image open");
         return;
     }
-    DownloadState state;
-    state.BeginPass(std::filesystem::file_size(path));
-    const DWORD started = GetTickCount();
-    const bool ok = RunDownload(state, link, image, [](std::uint32_t) {});
-    const DWORD took = GetTickCount() - started;
+    const bool ok = run.Run(link);
+    const DWORD took = run.took;
+    const auto& sizes = run.sizes;
     Check(!ok, "silent: RunDownload reports the unanswered unit as a failure");
     const DWORD bound = bounds.readWaitMs + bounds.cancelWaitMs;
     Check(took >= bound - 50 && took < bound + 10000,
@@ -418,19 +431,13 @@ void SilentWinUsbDownload(const std::filesystem::path& results) {
 // The bridge refuses the second announced unit with 0x88: the download stops there, ends
 // the transfer, and only the first unit is in the flash.
 void RejectedDownload(CConnManager& link, const std::filesystem::path& results, const char* what) {
-    test::ScratchFolder folder;
-    const auto path = folder.Path() / "Tarn_G4.abi";
-    const auto sizes = TestImageSizes();
-    test::WriteImage(path, sizes);
-    CFirmwareImage image{WorkFolder(folder.Path())};
-    if (!link.Open() || !image.OpenImage(path)) {
+    TestDownload run;
+    if (!link.Open() || !run.OpenImage()) {
         Check(false, std::string(what) + ": the link and the image open");
         return;
     }
-    DownloadState state;
-    state.BeginPass(std::filesystem::file_size(path));
-    Check(!RunDownload(state, link, image, [](std::uint32_t) {}),
-          std::string(what) + ": RunDownload reports the refused unit as a failure");
+    const auto& sizes = run.sizes;
+    Check(!run.Run(link), std::string(what) + ": RunDownload reports the refused unit as a failure");
     const auto units = test::ExpectedUnits(sizes);
     const std::string first = "unit-" + std::to_string(units[0].first) + ".bin";
     Check(std::filesystem::exists(results / first), std::string(what) + ": the first unit was written");
@@ -527,20 +534,14 @@ void SilentDownload(const std::filesystem::path& results) {
     }
     std::vector<DWORD> failedWaits;
     CConnManager link(std::make_unique<TimedSerialPort>(bounds, &failedWaits), [](std::uint32_t) {});
-    test::ScratchFolder folder;
-    const auto path = folder.Path() / "Tarn_G4.abi";
-    const auto sizes = TestImageSizes();
-    test::WriteImage(path, sizes);
-    CFirmwareImage image{WorkFolder(folder.Path())};
-    if (!link.Open() || !image.OpenImage(path)) {
+    TestDownload run;
+    if (!link.Open() || !run.OpenImage()) {
         Check(false, "silent: the link and the image open");
         return;
     }
-    DownloadState state;
-    state.BeginPass(std::filesystem::file_size(path));
-    const DWORD started = GetTickCount();
-    const bool ok = RunDownload(state, link, image, [](std::uint32_t) {});
-    const DWORD took = GetTickCount() - started;
+    const bool ok = run.Run(link);
+    const DWORD took = run.took;
+    const auto& sizes = run.sizes;
     Check(!ok, "silent: RunDownload reports the unsignalled unit as a failure");
     Check(!failedWaits.empty() && failedWaits.front() >= kBoundMs - 50 && failedWaits.front() < kBoundMs + 5000,
           "silent: the first failed wait ran its bound (" +
