@@ -14,6 +14,7 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "wine"))
 import winetest  # noqa: E402
+from wizard import Failure, check, equal  # noqa: E402
 
 MODEL = "Krov Q512"
 
@@ -48,19 +49,6 @@ YES = 6
 SATELLITE_MARKER = "CHT: "
 
 WAIT_MS = 15000
-
-
-class Failure(AssertionError):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def equal(actual, expected, what):
-    check(actual == expected, "%s:\n  expected %r\n  got      %r" % (what, expected, actual))
 
 
 class Run:
