@@ -53,7 +53,9 @@ FAILED = [("message", 18, "OK"), ("ends",), ("text_count", 18, 1)]
 ROWS = [
     Row("happy_path", TO_UPDATE_PAGE + [
         ("update", "finish"), ("setup_waits", 1), ("flash", "image"), ("finish",), ("ends",),
-        ("desktop_released_and_restored",), ("responsive",)]),
+        ("desktop_released_and_restored",), ("responsive",)],
+        # Each connection takes a moment, so the Next command's wait lasts long enough to be probed.
+        phone={"connect_delay_ms": "800"}),
     Row("older_system", TO_UPDATE_PAGE + [
         ("update", "finish"), ("setup_waits", 2), ("flash", "boot-loader image", "image"), ("finish",), ("ends",)],
         phone={"os": "5.1"}),
@@ -462,6 +464,8 @@ def main():
         if not run.stop():
             print("FAILED: the phone world did not go down cleanly")
             verdict = 1
+        if verdict:
+            run.world.report()
     print("%s %s (%s) in %.0f s" % ("passed" if verdict == 0 else "failed", row.name, args.path,
                                     time.monotonic() - started))
     return verdict

@@ -260,7 +260,7 @@ def up(args, state):
     bridge = start_detached([winetest.WINE, built.bridge, "--out", winetest.windows_path(results), "--port-file",
                           winetest.windows_path(port_file), "--transport", transport, "--capture",
                           "--phone", winetest.windows_path(phone), "--idle-timeout-ms", lifetime_ms] +
-                         [option for spec in args.fault for option in ("--fault", spec)],
+                         [option for fault in args.fault for option in ("--fault", fault)],
                             env, os.path.join(folder, "bridge.log"))
     did("process", pid=bridge.pid, marker="BootLoaderBridge.exe", what="the bridge")
     deadline = time.monotonic() + PORT_WAIT_S
@@ -368,12 +368,13 @@ def watch(args, state):
     deadline = time.monotonic() + args.lifetime_s
     while time.monotonic() < deadline:
         if phone_in_boot_loader(phone_ini):
+            print("phone-world: the phone is in its boot loader; starting the serial driver", flush=True)
             run(state, [winetest.WINE64, "reg", "add", SERIAL_PARAMETERS, "/v", "BridgePort", "/t", "REG_DWORD",
                         "/d", str(args.port), "/f"], what="setting the driver's bridge port")
             run(state, [winetest.WINE64, "sc", "start", SERIAL_SERVICE], what="starting the serial driver")
             with open(os.path.join(folder, "driver.started"), "w") as f:
                 f.write("%d\n" % args.port)
-            print("phone-world: the phone is in its boot loader; serial driver started")
+            print("phone-world: serial driver started", flush=True)
             return 0
         time.sleep(0.05)
     print("phone-world: the phone did not enter its boot loader within %d s" % args.lifetime_s)

@@ -94,6 +94,23 @@ class World:
         self.is_up = False
         return self._world("down") == 0
 
+    def report(self, lines=15):
+        """The tail of each of the world's own logs, for a run that failed."""
+        for path in (os.path.join(self.folder, name) for name in ("watch.log", "bridge.log", "dccman.log")):
+            self._tail(path, lines)
+        self._tail(os.path.join(self.state, "logs", "phone-world.log"), lines)
+
+    @staticmethod
+    def _tail(path, lines):
+        try:
+            with open(path, errors="replace") as f:
+                kept = f.read().splitlines()[-lines:]
+        except OSError:
+            return
+        print("--- %s" % path)
+        for line in kept:
+            print("    " + line)
+
     @property
     def phone_folder(self):
         return os.path.join(self.folder, "phone")
