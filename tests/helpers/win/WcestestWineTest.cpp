@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "tests/phone/win/WineTestSupport.h"
+#include "tests/support/win/WineTestSupport.h"
 
 namespace flashwise::winetest {
 namespace {

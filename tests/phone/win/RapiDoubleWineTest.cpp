@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "sim/phone/WorldLog.h"
-#include "tests/phone/win/SimulatedPhone.h"
-#include "tests/phone/win/WineTestSupport.h"
+#include "tests/support/win/SimulatedPhone.h"
+#include "tests/support/win/WineTestSupport.h"
 #include "update/win/RapiDeclarations.h"
 
 namespace flashwise::winetest {

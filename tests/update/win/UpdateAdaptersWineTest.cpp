@@ -17,8 +17,9 @@
 #include <string>
 
 #include "package/Package.h"
-#include "tests/phone/win/SimulatedPhone.h"
-#include "tests/phone/win/WineTestSupport.h"
+#include "tests/support/win/SimulatedPhone.h"
+#include "tests/support/ScratchFolder.h"
+#include "tests/support/win/WineTestSupport.h"
 #include "update/CDownloadAgent.h"
 #include "update/ConnectionSetup.h"
 #include "update/HelperDeployment.h"
@@ -56,20 +57,10 @@ bool Eventually(Done done, DWORD boundMs = kEffectBoundMs) {
     return done();
 }
 
-// A folder of the test's own that stands for the program's working folder.
-class Scratch {
-public:
-    explicit Scratch(const std::wstring& name) : path_(CurrentFolder() + L"\\" + name) {
-        RemoveTree(path_);
-        CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~Scratch() { RemoveTree(path_); }
-    const std::wstring& Path() const { return path_; }
-    std::wstring File(const wchar_t* name) const { return path_ + L"\\" + name; }
-
-private:
-    std::wstring path_;
-};
+// The program's working folder in a test: a scratch folder of its own, and a file in it.
+std::wstring FileIn(const test::ScratchFolder& folder, const wchar_t* name) {
+    return (folder.Path() / name).wstring();
+}
 
 UpdatePlatform PlatformIn(const std::wstring& folder) {
     UpdatePlatform platform = SystemUpdatePlatform();
@@ -124,13 +115,13 @@ TEST(RapiBinding, FromTheSystemFolderOnlyAndTheCallsReachTheDouble) {
 TEST(RapiBinding, AHelperIsCopiedToThePhoneAndStarted) {
     SimulatedPhone phone("deploy", "[phone]\nbattery=80\n");
     ASSERT_TRUE(phone.Ready());
-    Scratch folder(L"deploy-work");
-    ASSERT_TRUE(CopyFileW(GivenPath("DeviceMode").c_str(), folder.File(L"DeviceMode.exe").c_str(), FALSE));
-    UpdatePlatform platform = PlatformIn(folder.Path());
+    test::ScratchFolder folder;
+    ASSERT_TRUE(CopyFileW(GivenPath("DeviceMode").c_str(), FileIn(folder, L"DeviceMode.exe").c_str(), FALSE));
+    UpdatePlatform platform = PlatformIn(folder.Path().wstring());
 
     ASSERT_TRUE(DeployHelper(platform, PhoneHelper::DeviceMode));
     EXPECT_EQ(ReadTextFile(phone.FileOnDesktop(L"\\windows\\DeviceMode.exe")),
-              ReadTextFile(folder.File(L"DeviceMode.exe")));
+              ReadTextFile(FileIn(folder, L"DeviceMode.exe")));
     EXPECT_TRUE(Eventually([&] { return phone.StateText().find("boot_next=bootloader") != std::string::npos; }))
         << phone.StateText();
     // The connection was ended: the library has none left to end.
@@ -138,18 +129,18 @@ TEST(RapiBinding, AHelperIsCopiedToThePhoneAndStarted) {
 
     // The local file was let go of: the clean-up deletes it.
     DeleteHelperFiles(platform);
-    EXPECT_EQ(GetFileAttributesW(folder.File(L"DeviceMode.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(FileIn(folder, L"DeviceMode.exe").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 // ---- the desktop helper on the XP path
 
 TEST(DesktopHelper, RunsTheFileItWroteNeverAPlantedOne) {
-    Scratch folder(L"helper-work");
-    ASSERT_TRUE(CopyFileW(GivenPath("wcestest").c_str(), folder.File(L"wcestest.exe").c_str(), FALSE));
-    const std::wstring marker = folder.File(L"planted-ran.txt");
-    ASSERT_TRUE(WriteTextFile(folder.File(L"wcestest.bat"), "echo ran > \"" +
+    test::ScratchFolder folder;
+    ASSERT_TRUE(CopyFileW(GivenPath("wcestest").c_str(), FileIn(folder, L"wcestest.exe").c_str(), FALSE));
+    const std::wstring marker = FileIn(folder, L"planted-ran.txt");
+    ASSERT_TRUE(WriteTextFile(FileIn(folder, L"wcestest.bat"), "echo ran > \"" +
                                                                  std::string(marker.begin(), marker.end()) + "\"\r\n"));
-    const std::wstring log = folder.File(L"dccman.log");
+    const std::wstring log = FileIn(folder, L"dccman.log");
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION manager{};
@@ -159,8 +150,8 @@ TEST(DesktopHelper, RunsTheFileItWroteNeverAPlantedOne) {
 
     // A search by bare name from here would find the .bat first.
     const std::wstring previous = CurrentFolder();
-    SetCurrentDirectoryW(folder.Path().c_str());
-    UpdatePlatform platform = PlatformIn(folder.Path());
+    SetCurrentDirectoryW(folder.Path().wstring().c_str());
+    UpdatePlatform platform = PlatformIn(folder.Path().wstring());
     {
         CDownloadAgent agent(platform);
         // Each run has ended, its message sent, before the next one starts.
@@ -366,11 +357,11 @@ TEST(SetupConnectionWindow, TopmostWithoutOwnerWhileWaitingAndGoneOnReturn) {
     std::wstring text;
     ASSERT_TRUE(package::LoadPackageString(43, text));
 
-    Scratch folder(L"setup-work");
-    ASSERT_TRUE(WriteTextFile(folder.File(L"Tarn_G4.abi"), std::string(600, 'x')));
+    test::ScratchFolder folder;
+    ASSERT_TRUE(WriteTextFile(FileIn(folder, L"Tarn_G4.abi"), std::string(600, 'x')));
     WindowSeen seen;
     WatchingLinks links(seen, text);
-    UpdatePlatform real = PlatformIn(folder.Path());
+    UpdatePlatform real = PlatformIn(folder.Path().wstring());
     UpdatePlatform platform{real.rapi,  real.files,  real.package, real.services, real.shell,  real.messages,
                             real.ticks, links,       real.waits,   real.events,   real.threads, real.windows,
                             real.folder};

@@ -1,4 +1,4 @@
-#include "tests/phone/win/WineTestSupport.h"
+#include "tests/support/win/WineTestSupport.h"
 
 #include <gtest/gtest.h>
 

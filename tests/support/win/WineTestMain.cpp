@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/phone/win/WineTestSupport.h"
+#include "tests/support/win/WineTestSupport.h"
 
 int main(int argc, char** argv)
 {

@@ -1,7 +1,7 @@
-#include "tests/phone/win/SimulatedPhone.h"
+#include "tests/support/win/SimulatedPhone.h"
 
 #include "sim/phone/win/PhoneStore.h"
-#include "tests/phone/win/WineTestSupport.h"
+#include "tests/support/win/WineTestSupport.h"
 
 namespace flashwise::winetest {
 
