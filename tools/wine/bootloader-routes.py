@@ -22,13 +22,18 @@ and leaves it. The wineserver must be running (the wine_prefix fixture keeps one
 
 import argparse
 import os
+import shutil
 import subprocess
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winetest  # noqa: E402
 
 SERIAL_SERVICE = "FlashwiseSerialSim"
+# A deleted service lingers, marked for deletion, until its driver has let go; its
+# registry key (Parameters included) goes only then.
+SERVICE_GONE_S = 30
 DEVICE_FILE = "flashwise-bootloader.dev"
 
 
@@ -85,14 +90,33 @@ def sc64(state, *args):
     return winetest.run_quiet(state, [winetest.WINE64, "sc"] + list(args))
 
 
+def service_exists(state):
+    # Wine's sc has no query; the service is its key.
+    key = "HKLM\\System\\CurrentControlSet\\Services\\" + SERIAL_SERVICE
+    return winetest.run_quiet(state, [winetest.WINE64, "reg", "query", key]) == 0
+
+
+def remove_serial_service(state):
+    """Stops and deletes the driver's service and waits until it is really gone, so
+    that a service made next is not the old one's, nor loses its key to the old one's
+    late deletion."""
+    sc64(state, "stop", SERIAL_SERVICE)
+    sc64(state, "delete", SERIAL_SERVICE)
+    deadline = time.monotonic() + SERVICE_GONE_S
+    while service_exists(state):
+        if time.monotonic() > deadline:
+            raise winetest.HarnessError("the service %s was still there %d s after its deletion; see %s" %
+                                        (SERIAL_SERVICE, SERVICE_GONE_S, state.logs))
+        time.sleep(0.25)
+        sc64(state, "delete", SERIAL_SERVICE)
+
+
 def serial_up(state, driver, numbers):
     drivers = os.path.join(state.prefix, "drive_c", "windows", "system32", "drivers")
     os.makedirs(drivers, exist_ok=True)
     name = SERIAL_SERVICE.lower() + ".sys"
-    import shutil
     shutil.copyfile(driver, os.path.join(drivers, name))
-    sc64(state, "stop", SERIAL_SERVICE)
-    sc64(state, "delete", SERIAL_SERVICE)
+    remove_serial_service(state)
     winetest.import_registry(state, [
         ("HKLM\\System\\CurrentControlSet\\Services\\%s\\Parameters" % SERIAL_SERVICE,
          {"Devices": ",".join(str(n) for n in numbers)}),
@@ -104,8 +128,7 @@ def serial_up(state, driver, numbers):
 
 
 def serial_down(state):
-    sc64(state, "stop", SERIAL_SERVICE)
-    sc64(state, "delete", SERIAL_SERVICE)
+    remove_serial_service(state)
 
 
 def main():
