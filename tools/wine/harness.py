@@ -21,6 +21,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -113,14 +114,60 @@ def run(args):
             command[0] = program_copy
         command = [winetest.WINE] + command
 
-    proc = subprocess.Popen(command, env=env, cwd=folder, start_new_session=True)
-    try:
-        return proc.wait(timeout=args.timeout)
-    except subprocess.TimeoutExpired:
-        print("harness: %s did not end within %d s; ending it" % (args.name, args.timeout), file=sys.stderr)
-        os.killpg(proc.pid, signal.SIGKILL)
-        proc.wait()
-        return 124
+    shared_logs = winetest.log_sizes(state)
+    started = time.monotonic()
+    with open(os.path.join(folder, OUTPUT), "w", encoding="utf-8", errors="replace") as output:
+        proc = subprocess.Popen(command, env=env, cwd=folder, start_new_session=True, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        copier = threading.Thread(target=copy_output, args=(proc.stdout, output, started), daemon=True)
+        copier.start()
+        try:
+            status = proc.wait(timeout=args.timeout)
+        except subprocess.TimeoutExpired:
+            note = "harness: %s did not end within %d s; ending it" % (args.name, args.timeout)
+            print(note, file=sys.stderr)
+            output.write("[%7.1f s] %s\n" % (time.monotonic() - started, note))
+            os.killpg(proc.pid, signal.SIGKILL)
+            proc.wait()
+            status = 124
+        # Whatever the command left running holds the pipe no longer than this.
+        copier.join(timeout=10)
+    if status != 0:
+        kept = keep_failure(state, args.name, folder, shared_logs)
+        print("harness: what explains the failure is kept in %s" % kept, file=sys.stderr)
+    return status
+
+
+OUTPUT = "output.txt"
+
+
+def copy_output(stream, output, started):
+    """The command's output goes on to the harness's own (CTest shows it) and, each
+    line with the time since the start, into the test's folder."""
+    for raw in iter(stream.readline, b""):
+        line = raw.decode("utf-8", errors="replace")
+        sys.stdout.write(line)
+        sys.stdout.flush()
+        output.write("[%7.1f s] %s" % (time.monotonic() - started, line if line.endswith("\n") else line + "\n"))
+        output.flush()
+
+
+def keep_failure(state, name, folder, shared_logs):
+    """Copies the test's folder (its output, its world's logs, the bridge's capture,
+    the program's output) and what the prefix's shared logs gained during the test
+    into a folder of its own under failures/, which no later run overwrites."""
+    root = state.path("failures")
+    os.makedirs(root, exist_ok=True)
+    stamp = time.strftime("%Y%m%d-%H%M%S")
+    kept = os.path.join(root, "%s-%s" % (name, stamp))
+    suffix = 1
+    while os.path.exists(kept):
+        suffix += 1
+        kept = os.path.join(root, "%s-%s-%d" % (name, stamp, suffix))
+    # Programs are copies of the build's own; everything else may explain something.
+    shutil.copytree(folder, kept, symlinks=True, ignore=shutil.ignore_patterns("*.exe", "*.dll", "*.sys"))
+    winetest.copy_log_tails(state, shared_logs, os.path.join(kept, "shared-logs"))
+    return kept
 
 
 def main():

@@ -8,7 +8,10 @@ State lives in one folder (the build folder's wine/):
   prefix.ready       the version of the settings the prefix has (configure_prefix)
   display            the X display of the running Xvfb
   xvfb.pid           its process id
-  tests/<name>/      each test's own folder, made afresh for every run
+  tests/<name>/      each test's own folder, made afresh for every run; output.txt
+                     holds the test's output, each line with its time
+  failures/<name>-<time>/  a copy of a failed test's folder, with what the shared
+                     logs gained during it (shared-logs/); never overwritten
   logs/              what the prefix, the wineserver and Xvfb wrote
 """
 
@@ -70,6 +73,30 @@ class State:
     def log(self, name):
         os.makedirs(self.logs, exist_ok=True)
         return open(os.path.join(self.logs, name), "ab")
+
+
+def log_sizes(state):
+    """How far each of the prefix's shared logs has got: copy_log_tails later takes
+    what was written after."""
+    sizes = {}
+    if os.path.isdir(state.logs):
+        for name in os.listdir(state.logs):
+            if name.endswith(".log"):
+                sizes[name] = os.path.getsize(os.path.join(state.logs, name))
+    return sizes
+
+
+def copy_log_tails(state, sizes, target):
+    os.makedirs(target, exist_ok=True)
+    for name in sorted(os.listdir(state.logs)) if os.path.isdir(state.logs) else []:
+        if not name.endswith(".log"):
+            continue
+        with open(os.path.join(state.logs, name), "rb") as f:
+            f.seek(sizes.get(name, 0))
+            tail = f.read()
+        if tail:
+            with open(os.path.join(target, name), "wb") as out:
+                out.write(tail)
 
 
 def windows_path(unix_path):
