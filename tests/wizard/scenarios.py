@@ -89,8 +89,9 @@ ROWS = [
         phone={"create_file_fails": r"\windows\DeviceMode.exe"}),
     Row("image_write_fails", TO_UPDATE_PAGE + [("update", MESSAGE), ("message", 36, "OK")] + FAILED,
         before=FILES_IN_THE_WAY),
-    Row("boot_loader_never_appears", TO_UPDATE_PAGE + [("update", MESSAGE), ("setup_waits", 1)] + FAILED +
-        [("flash", )], phone={"boot_loader_starts": "0"}),
+    # The one row per path that sits through the set-up wait's whole real minute.
+    Row("boot_loader_never_appears", TO_UPDATE_PAGE + [("update", MESSAGE), ("setup_waits", 1), ("gave_up", 60)] +
+        FAILED + [("flash", ), ("desktop_released_and_restored",)], phone={"boot_loader_starts": "0"}),
     Row("unit_rejected", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED, faults=("result-code:data:0:0x88",)),
     Row("link_vanishes", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED, faults=("vanish:data:1:0:65536",)),
     Row("cancel_update_page", TO_UPDATE_PAGE + QUIT_UPDATE_PAGE),
@@ -122,6 +123,7 @@ class Run:
         self.messages = []        # text ids of every message box answered
         self.holder = None
         self.traps = []
+        self.update_pressed = None
 
     # -- the world and the program ---------------------------------------------------
 
@@ -290,7 +292,7 @@ class Run:
         self.probe(page.hwnd)
         self.desk.press(page, "Update")
         setups = set()
-        pressed = time.monotonic()
+        pressed = self.update_pressed = time.monotonic()
         deadline = pressed + UPDATE_S
         last_sample = 0.0
         checked_buttons = False
@@ -342,6 +344,18 @@ class Run:
         enabled = [c for c in (wizard.UPDATE_BUTTON, wizard.CANCEL_BUTTON) if controls[c]["enabled"]]
         check(not enabled, "buttons %r enabled while the update runs" % enabled)
         self.keys_ignored(page.hwnd)
+
+    def step_gave_up(self, seconds):
+        """The set-up wait tried for its whole bound, releasing the desktop's link at
+        every attempt, and no open of the boot loader went through."""
+        box = self.desk.present(MESSAGE)
+        check(box, "no message after the set-up wait")
+        waited = box[0].seen - self.update_pressed
+        check(waited >= seconds, "the failure came %.1f s after Update, before the wait's %d s" % (waited, seconds))
+        if self.path == "xp":
+            releases = [a for a in self.world.acts("dccman", "message-0x432") if a.fields.get("types") == "0"]
+            check(len(releases) > 1, "the release was not tried again and again: %d time(s)" % len(releases))
+        equal(self.world.acts("bridge", "open"), [], "opens of the boot loader the bridge let through")
 
     def step_setup_waits(self, count):
         equal(self.desk.shown_count(SETUP), count, "set-up waits shown")

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Brings the Wine test environment up and down and runs one test in it.
 
-  harness.py prefix-up   --state DIR [--install NAME=FILE ...] [--display :N]
+  harness.py prefix-up   --state DIR [--install NAME=FILE ...] [--display :N] [--lanes N]
   harness.py prefix-down --state DIR
   harness.py display-up  --state DIR
   harness.py display-down --state DIR
@@ -29,27 +29,39 @@ import winetest  # noqa: E402
 
 
 def prefix_up(args):
-    state = winetest.State(args.state)
+    base = winetest.State(args.state)
     started = time.monotonic()
-    made = winetest.make_prefix(state)
-    winetest.stop_server(state)
-    for item in args.install or []:
-        name, _, source = item.partition("=")
-        if not source or not os.path.isfile(source):
-            raise winetest.HarnessError("cannot install %r: no such file" % item)
-        winetest.install_library(state, name, source)
-    display = args.display or state.display()
-    winetest.start_server(state, display)
-    if not winetest.prefix_settings_current(state):
-        winetest.configure_prefix(state)
-    print("wine prefix %s (%s) ready in %.1f s" % (state.prefix, "new" if made else "reused",
-                                                  time.monotonic() - started))
+    made = winetest.make_prefix(base)
+    lanes = [base] + [winetest.State(winetest.lane_root(args.state, str(n))) for n in range(2, args.lanes + 1)]
+    for lane in lanes:
+        winetest.stop_server(lane)
+    copied = [lane for lane in lanes[1:] if winetest.copy_prefix(base, lane)]
+    display = args.display or base.display()
+    for lane in lanes:
+        for item in args.install or []:
+            name, _, source = item.partition("=")
+            if not source or not os.path.isfile(source):
+                raise winetest.HarnessError("cannot install %r: no such file" % item)
+            winetest.install_library(lane, name, source)
+        if lane is not base and display:
+            # The lanes share the X server: a lane's world finds it where the base's does.
+            with open(lane.path("display"), "w") as f:
+                f.write(display + "\n")
+        winetest.start_server(lane, display)
+        if not winetest.prefix_settings_current(lane):
+            winetest.configure_prefix(lane)
+    print("wine prefix %s (%s) ready%s in %.1f s" % (
+        base.prefix, "new" if made else "reused",
+        " with %d lane(s) beside it (%d copied)" % (len(lanes) - 1, len(copied)) if len(lanes) > 1 else "",
+        time.monotonic() - started))
 
 
 def prefix_down(args):
-    state = winetest.State(args.state)
-    winetest.stop_server(state)
-    print("wineserver of %s stopped" % state.prefix)
+    for lane in winetest.lanes_present(args.state):
+        winetest.stop_server(lane)
+        if lane.root != winetest.State(args.state).root and os.path.exists(lane.path("display")):
+            os.remove(lane.path("display"))
+        print("wineserver of %s stopped" % lane.prefix)
 
 
 def display_up(args):
@@ -68,9 +80,12 @@ def test_exe_name(name):
 
 
 def run(args):
-    state = winetest.State(args.state)
+    base = winetest.State(args.state)
+    lane = winetest.lane_given()
+    state = winetest.State(winetest.lane_root(args.state, lane))
     if not os.path.exists(state.path("prefix.ready")):
-        raise winetest.HarnessError("the prefix is not set up (the wine_prefix fixture brings it up)")
+        raise winetest.HarnessError("the prefix of lane %s is not set up (the wine_prefix fixture brings it up)"
+                                    % (lane or "1"))
     display = None
     if args.display:
         display = state.display()
@@ -133,7 +148,7 @@ def run(args):
         # Whatever the command left running holds the pipe no longer than this.
         copier.join(timeout=10)
     if status != 0:
-        kept = keep_failure(state, args.name, folder, shared_logs)
+        kept = keep_failure(base, state, args.name, folder, shared_logs)
         print("harness: what explains the failure is kept in %s" % kept, file=sys.stderr)
     return status
 
@@ -152,11 +167,11 @@ def copy_output(stream, output, started):
         output.flush()
 
 
-def keep_failure(state, name, folder, shared_logs):
+def keep_failure(base, state, name, folder, shared_logs):
     """Copies the test's folder (its output, its world's logs, the bridge's capture,
     the program's output) and what the prefix's shared logs gained during the test
     into a folder of its own under failures/, which no later run overwrites."""
-    root = state.path("failures")
+    root = base.path("failures")
     os.makedirs(root, exist_ok=True)
     stamp = time.strftime("%Y%m%d-%H%M%S")
     kept = os.path.join(root, "%s-%s" % (name, stamp))
@@ -179,6 +194,7 @@ def main():
         if verb == "prefix-up":
             p.add_argument("--install", action="append", metavar="NAME=FILE")
             p.add_argument("--display", help="X display for Wine's desktop (default: the harness's Xvfb, if up)")
+            p.add_argument("--lanes", type=int, default=1, help="prefixes side by side (CTest's lanes)")
         if verb == "run":
             p.add_argument("--name", required=True)
             p.add_argument("--program")

@@ -4,7 +4,7 @@ prefix and display brought up and down, every row making its world anew), with o
 core kept busy as a build beside it would; then each test's pass count and the folder
 that keeps its first failure.
 
-  soak.py --build BUILD [--rounds N] [--regex R] [--no-load]
+  soak.py --build BUILD [--rounds N] [--regex R] [--no-load] [--jobs N]
 """
 
 import argparse
@@ -14,6 +14,8 @@ import subprocess
 import sys
 import time
 import xml.etree.ElementTree as ElementTree
+
+LANES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "cmake", "wine-lanes.json")
 
 
 def busy_core():
@@ -42,6 +44,7 @@ def main():
     parser.add_argument("--rounds", type=int, default=10)
     parser.add_argument("--regex", default="")
     parser.add_argument("--no-load", action="store_true", help="leave the other core idle")
+    parser.add_argument("--jobs", type=int, default=2, help="tests at a time (each in a lane of its own)")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     failures = os.path.join(build, "wine", "failures")
@@ -53,7 +56,8 @@ def main():
     try:
         for number in range(1, args.rounds + 1):
             began = time.time()
-            command = ["ctest", "--test-dir", build, "--output-junit", junit, "--output-on-failure"] + wine_only
+            command = ["ctest", "--test-dir", build, "--output-junit", junit, "--output-on-failure",
+                       "--resource-spec-file", LANES, "-j", str(args.jobs)] + wine_only
             if args.regex:
                 command += ["-R", args.regex]
             with open(os.path.join(build, "soak-round.log"), "w") as log:

@@ -99,6 +99,62 @@ def copy_log_tails(state, sizes, target):
                 out.write(tail)
 
 
+# Lanes: prefixes side by side, each with its own wineserver, so that tests that take a
+# whole prefix (their world's services, drivers and named objects are the prefix's)
+# run two at a time. CTest hands each test a lane (cmake/wine-lanes.json); lane 1 is
+# the state folder itself, the others live under lanes/.
+def lane_root(base, lane):
+    return os.path.abspath(base) if lane in (None, "", "1") else os.path.join(os.path.abspath(base), "lanes", lane)
+
+
+def lane_given():
+    """The lane CTest gave this test (CTEST_RESOURCE_GROUP_0_PREFIX=id:N,slots:1), or None."""
+    value = os.environ.get("CTEST_RESOURCE_GROUP_0_PREFIX", "")
+    fields = dict(part.split(":", 1) for part in value.split(",") if ":" in part)
+    return fields.get("id")
+
+
+def lanes_present(base):
+    folder = os.path.join(os.path.abspath(base), "lanes")
+    others = sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+    return [State(base)] + [State(lane_root(base, name)) for name in others]
+
+
+def copy_prefix(source, target):
+    """Makes `target`'s prefix a copy of `source`'s (both servers stopped) unless it is
+    one already. The system's libraries are linked, not copied (a prefix is over a
+    gigabyte of them); whatever the tests put into a prefix replaces a file rather
+    than writing through it (install_file), and Wine saves its registry by renaming."""
+    made = target.path("prefix.made")
+    if os.path.exists(made) and os.path.getmtime(made) >= os.path.getmtime(source.path("prefix.made")):
+        return False
+    for name in ("prefix.made", "prefix.ready"):
+        if os.path.exists(target.path(name)):
+            os.remove(target.path(name))
+    if os.path.exists(target.prefix):
+        shutil.rmtree(target.prefix)
+    os.makedirs(target.root, exist_ok=True)
+
+    def link_or_copy(src, dst):
+        if src.endswith(".reg") or os.path.getsize(src) < 65536:
+            return shutil.copy2(src, dst)
+        os.link(src, dst)
+        return dst
+
+    shutil.copytree(source.prefix, target.prefix, symlinks=True, copy_function=link_or_copy)
+    with open(made, "w") as f:
+        f.write("copied from %s\n" % source.prefix)
+    return True
+
+
+def install_file(source, target):
+    """Puts a file into a prefix by replacing what is there: a linked file of another
+    lane's prefix stays as it is."""
+    if os.path.lexists(target):
+        os.remove(target)
+    shutil.copyfile(source, target)
+
+
 def windows_path(unix_path):
     """Wine maps the whole Unix file system to drive Z:."""
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
@@ -216,7 +272,7 @@ def system_folder(state):
 
 
 def install_library(state, file_name, source):
-    shutil.copyfile(source, os.path.join(system_folder(state), file_name))
+    install_file(source, os.path.join(system_folder(state), file_name))
 
 
 def app_key(exe_name):
