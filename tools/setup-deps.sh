@@ -10,7 +10,7 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 pkgs=(cmake ninja-build g++ zlib1g-dev googletest gzip
       g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
       libz-mingw-w64-dev gcc-mingw-w64-x86-64-posix wine wine64 wine32:i386 xvfb x11-apps x11-utils imagemagick python3
-      clang-14 libclang-rt-14-dev llvm-14)
+      clang-14 libclang-rt-14-dev llvm-14 libusb-1.0-0-dev umockdev libumockdev-dev)
 for p in "${pkgs[@]}"; do have_pkg "$p" || need+=("$p"); done
 
 if [ ${#need[@]} -eq 0 ]; then

@@ -15,6 +15,8 @@ ctest --preset host -j "$jobs"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 ctest --preset windows
+# The host checks of the release the Windows build made.
+ctest --preset release
 
 # Each fuzz target for 10 s: a short look for what the checked-in corpus does not
 # already cover (tools/fuzz.sh with a longer time for a real search).
