@@ -44,10 +44,10 @@ struct Figures {
 Figures Run(const std::string& release, const std::vector<std::string>& extra, bool* ok) {
     test::UsbTestbed bed;
     sim::BootLoaderSim device(sim::Transport::WinUsb, sim::FlashStore::Mode::DigestOnly);
-    test::EmulatedUsbPhone phone(bed, 2, 0x1d6b, 0x0104, device);
+    test::EmulatedUsbPhone phone(bed, 2, 0xf1a5, 0xb007, device);
     flash::Environment env;
     env.pause = [](std::uint32_t) {};
-    std::vector<std::string> args = {"--usb", "1d6b:0104"};
+    std::vector<std::string> args = {"--usb", "f1a5:b007"};
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(release);
     std::FILE* sink = std::fopen("/dev/null", "w");

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "package/ReleaseFile.h"
 #include "sim/BootLoaderSim.h"
 #include "tests/support/ImageFiles.h"
 #include "tests/support/PeFiles.h"
@@ -27,8 +28,8 @@ using sim::DeviceFault;
 using sim::Misbehaviour;
 using sim::Step;
 
-constexpr std::uint16_t kVendor = 0x1d6b;
-constexpr std::uint16_t kProduct = 0x0104;
+constexpr std::uint16_t kVendor = 0xf1a5;
+constexpr std::uint16_t kProduct = 0xb007;
 
 enum class FileKind { Release, NotAProgram, ProgramWithoutRelease, BrokenImage };
 enum class Link { Usb, Serial };
@@ -107,7 +108,7 @@ const Row kRows[] = {
      {4, "went away during unit 52", {51}}, {4, "went away during unit 52", {51}}},
     {"device vanishes at the announcement", kMain, {}, {}, {Fault(Misbehaviour::Vanish, Step::Announce, 1)},
      {4, "went away during unit 51", {}}, {4, "went away during unit 51", {}}},
-    {"two matching devices", kMain, {}, {}, {}, {3, "2 USB devices 1d6b:0104", {}}, kNoSerialForm, FileKind::Release,
+    {"two matching devices", kMain, {}, {}, {}, {3, "2 USB devices f1a5:b007", {}}, kNoSerialForm, FileKind::Release,
      2},
     {"no device", kMain, {}, {}, {}, {3, "lsusb", {}}, {3, "ls /dev/ttyUSB", {}}, FileKind::Release, 0},
     {"permission denied", kMain, {}, {}, {}, {3, "udev rule", {}}, {3, "dialout", {}}, FileKind::Release, 1, false,
@@ -203,7 +204,7 @@ TEST_P(FlashRows, Row) {
     env.usbBounds.writeWaitMs = 300;
     env.usbBounds.cancelWaitMs = 1000;
     env.serialEventWaitMs = 20;
-    std::vector<std::string> args = link == Link::Usb ? std::vector<std::string>{"--usb", "1d6b:0104"}
+    std::vector<std::string> args = link == Link::Usb ? std::vector<std::string>{"--usb", "f1a5:b007"}
                                                       : std::vector<std::string>{"--serial", "/dev/ttyUSB0"};
     args.insert(args.end(), row.extraArgs.begin(), row.extraArgs.end());
     args.push_back(release.string());
@@ -297,6 +298,53 @@ std::string RowName(const ::testing::TestParamInfo<Case>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Usb, FlashRows, ::testing::ValuesIn(Cases(Link::Usb)), RowName);
 INSTANTIATE_TEST_SUITE_P(Serial, FlashRows, ::testing::ValuesIn(Cases(Link::Serial)), RowName);
+
+#ifdef FLASHWISE_DEMO_RELEASE
+// The demo release as the Windows build makes it, written over the emulated bus: the
+// flash store ends equal to the image it carries.
+TEST(DemoRelease, FlashStoresItsImage) {
+    UsbTestbed bed;
+    ASSERT_TRUE(InUsbEmulation()) << "run under umockdev-wrapper (ctest does)";
+    package::ReleaseFile file;
+    std::string error;
+    ASSERT_TRUE(file.Load(FLASHWISE_DEMO_RELEASE, &error)) << FLASHWISE_DEMO_RELEASE << ": " << error;
+    const auto entry = file.Lookup(u"BIN", 152);
+    ASSERT_EQ(entry.layer, package::Layer::Neutral);
+    ScratchFolder folder;
+    const auto imagePath = folder / "image.abi";
+    WriteFile(imagePath, std::vector<std::uint8_t>(entry.bytes.data, entry.bytes.data + entry.bytes.size));
+    ImageSizes sizes;
+    sizes.l50 = GetWord(entry.bytes.data + 0x30);
+    sizes.l51a = GetWord(entry.bytes.data + 0x14);
+    sizes.l51b = GetWord(entry.bytes.data + 0x18);
+    sizes.l52 = GetWord(entry.bytes.data + 0x24);
+    sizes.l53 = GetWord(entry.bytes.data + 0x28);
+    sizes.l54a = GetWord(entry.bytes.data + 0x1C);
+    sizes.l54b = GetWord(entry.bytes.data + 0x2C);
+
+    sim::BootLoaderSim device(sim::Transport::WinUsb);
+    EmulatedUsbPhone phone(bed, 2, kVendor, kProduct, device);
+    flash::Environment env;
+    env.pause = [](std::uint32_t) {};
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    const int exit = flash::RunFlashTool({"--usb", "f1a5:b007", FLASHWISE_DEMO_RELEASE}, out, err, env);
+    const std::string said = Take(out);
+    const std::string complained = Take(err);
+    std::printf("%s%s", said.c_str(), complained.c_str());
+    ASSERT_EQ(exit, 0);
+    const auto units = ExpectedUnits(sizes);
+    ASSERT_FALSE(units.empty());
+    EXPECT_EQ(device.Store().Size(), units.size());
+    for (const auto& unit : units) {
+        const sim::StoredUnit* stored = device.Store().Find(unit.first);
+        ASSERT_NE(stored, nullptr) << unit.first;
+        EXPECT_TRUE(stored->data == ReadSpan(imagePath, unit.second)) << "unit " << unit.first << " differs";
+    }
+    EXPECT_EQ(device.EndTransfers(), 1);
+    EXPECT_TRUE(device.ProtocolErrors().empty());
+}
+#endif
 
 }  // namespace
 }  // namespace flashwise::test

@@ -63,6 +63,7 @@ std::string ImageJson(const ReleaseImage& image) {
     std::string j = "{\"whole\":" + std::string(image.whole ? "true" : "false");
     j += ",\"check\":" + JsonText(image.whole ? "" : image.failure);
     if (Report(image, &report)) {
+        report.file = image.path.filename().string();   // the private copy is gone when this prints
         std::string r = tool::ReportAsJson(report);
         while (!r.empty() && r.back() == '\n') r.pop_back();
         j += ",\"report\":" + r;

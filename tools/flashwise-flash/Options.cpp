@@ -60,7 +60,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
             const auto colon = id.find(':');
             if (colon == std::string::npos || !ParseHex16(id.substr(0, colon), &o->vendor) ||
                 !ParseHex16(id.substr(colon + 1), &o->product)) {
-                *error = "--usb wants VID:PID in hex, e.g. --usb 0bb4:0a51 (see lsusb)";
+                *error = "--usb wants VID:PID in hex, e.g. --usb f1a5:b007 (see lsusb)";
                 return false;
             }
             o->usb = true;
