@@ -73,6 +73,7 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--megabytes") == 0) megabytes = static_cast<std::uint32_t>(std::atoi(argv[i + 1]));
         if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::atoi(argv[i + 1]);
     }
+    test::UsbTestbed probe;   // the check looks at a testbed's redirected /sys
     if (!test::InUsbEmulation()) {
         std::fprintf(stderr, "flash_bench: run under umockdev-wrapper\n");
         return 77;

@@ -7,8 +7,11 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -214,7 +217,19 @@ TEST_P(FlashRows, Row) {
     {
         std::unique_ptr<WithoutFileOverride> lowered;
         if (row.denyAccess) lowered = std::make_unique<WithoutFileOverride>();
+        // A phone that vanishes is also announced gone, as the kernel does, while the tool runs.
+        std::atomic<bool> finished{false};
+        std::thread unplug([&] {
+            while (!finished) {
+                for (auto& phone : phones) {
+                    if (phone->Gone()) phone->AnnounceRemoval();
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
         exit = flash::RunFlashTool(args, out, err, env);
+        finished = true;
+        unplug.join();
     }
     const std::string said = Take(out);
     const std::string complained = Take(err);

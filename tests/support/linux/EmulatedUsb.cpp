@@ -81,7 +81,7 @@ EmulatedUsbPhone::EmulatedUsbPhone(UsbTestbed& bed, int devnum, std::uint16_t ve
 
 EmulatedUsbPhone::~EmulatedUsbPhone() {
     umockdev_testbed_detach_ioctl(bed_.Get(), devNode_.c_str(), nullptr);
-    umockdev_testbed_remove_device(bed_.Get(), sysPath_.c_str());
+    if (!removed_) umockdev_testbed_remove_device(bed_.Get(), sysPath_.c_str());
     for (auto* queue : {&pendingReads_, &done_}) {
         for (Urb& u : *queue) {
             if (u.buffer) g_object_unref(u.buffer);
@@ -98,6 +98,18 @@ void EmulatedUsbPhone::DenyAccess() {
     const std::string node = std::string(root) + devNode_;
     g_free(root);
     chmod(node.c_str(), 0);
+}
+
+bool EmulatedUsbPhone::Gone() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return gone_;
+}
+
+void EmulatedUsbPhone::AnnounceRemoval() {
+    if (removed_) return;
+    removed_ = true;
+    umockdev_testbed_uevent(bed_.Get(), sysPath_.c_str(), "remove");
+    umockdev_testbed_remove_device(bed_.Get(), sysPath_.c_str());
 }
 
 int EmulatedUsbPhone::Detaches() const {

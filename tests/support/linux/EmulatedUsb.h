@@ -43,6 +43,11 @@ public:
 
     // Every open of the node fails with EACCES, as for a user the device does not belong to.
     void DenyAccess();
+    // Whether the simulator has vanished (any thread may ask).
+    bool Gone() const;
+    // What the kernel tells user space when a device is pulled out: a "remove" event and
+    // the device gone from sysfs. From the test's own thread, once Gone().
+    void AnnounceRemoval();
 
     int Detaches() const;
     int Reattaches() const;
@@ -72,6 +77,7 @@ private:
     std::deque<Urb> pendingReads_;
     std::deque<Urb> done_;
     bool gone_ = false;
+    bool removed_ = false;
     bool kernelDriver_ = false;
     int detaches_ = 0;
     int reattaches_ = 0;
