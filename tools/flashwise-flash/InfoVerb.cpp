@@ -106,7 +106,7 @@ int RunInfo(const Options& options, const ShippedRelease& release, std::FILE* ou
         j += ",\"boot_loader_image\":" + ImageJson(release.BootLoader());
         j += "}\n";
         std::fputs(j.c_str(), out);
-        return kExitWritten;
+        return release.Main().whole ? kExitWritten : kExitNotARelease;
     }
     std::fprintf(out, "release         %s\n", options.release.c_str());
     std::fprintf(out, "model           %s\n", release.Text(160).c_str());
@@ -118,7 +118,8 @@ int RunInfo(const Options& options, const ShippedRelease& release, std::FILE* ou
     std::fprintf(out, "radio version   %s\n", release.Text(157).c_str());
     ImageText("firmware image", release.Main(), out);
     ImageText("boot-loader image", release.BootLoader(), out);
-    return kExitWritten;
+    // Printed either way; the status tells a script that this release cannot be flashed.
+    return release.Main().whole ? kExitWritten : kExitNotARelease;
 }
 
 }  // namespace flashwise::flash

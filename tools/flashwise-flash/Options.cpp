@@ -24,7 +24,8 @@ const char kHelpText[] =
     "  --help               this text\n"
     "\n"
     "Exit status: 0 the phone was written (or --info/--dry-run/--help succeeded);\n"
-    "1 wrong command line; 2 not a release, or its image fails its check (no device opened);\n"
+    "1 wrong command line; 2 not a release, or its image fails its check (no device opened;\n"
+    "--info still prints what it found);\n"
     "3 no device could be opened (nothing sent); 4 the transfer failed (the phone is not written).\n";
 
 namespace {

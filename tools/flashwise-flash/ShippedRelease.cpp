@@ -9,6 +9,7 @@
 #include "image/FirmwareImage.h"
 #include "image/ImageCheck.h"
 #include "package/ReleaseText.h"
+#include "tools/flashwise-flash/Interrupt.h"
 
 namespace flashwise::flash {
 
@@ -40,6 +41,7 @@ ShippedRelease::~ShippedRelease() {
     if (!folder_.empty()) {
         std::error_code ec;
         std::filesystem::remove_all(folder_, ec);
+        ForgetTemporaryFolder(folder_);
     }
 }
 
@@ -72,6 +74,7 @@ bool ShippedRelease::Open(const std::filesystem::path& file, std::string* error)
         return false;
     }
     folder_ = pattern;
+    RegisterTemporaryFolder(folder_);
     return WriteImage(kImageBin, kImageNameString, "Tarn_G4.abi", &main_, error) &&
            WriteImage(kBootLoaderBin, kBootLoaderNameString, "Tarn_G4_SPBL.abi", &bootLoader_, error);
 }

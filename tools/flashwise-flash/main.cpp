@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "tools/flashwise-flash/FlashTool.h"
+#include "tools/flashwise-flash/Interrupt.h"
 
 int main(int argc, char** argv) {
+    flashwise::flash::CleanUpOnInterrupt();
     std::vector<std::string> args(argv + 1, argv + argc);
     flashwise::flash::Environment env;
     env.terminal = isatty(STDOUT_FILENO) != 0;
