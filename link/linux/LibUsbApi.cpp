@@ -278,6 +278,10 @@ bool LibUsbApi::WritePipe(OsHandle interfaceHandle, std::uint8_t pipeId, const s
         return false;
     }
     Slot& slot = SlotOf(which);
+    if (slot.inFlight) {
+        lastError_ = kErrorTransferFailed;   // its buffer still belongs to libusb
+        return false;
+    }
     slot.buffer.assign(buffer, buffer + length);
     slot.readInto = nullptr;
     return Submit(slot, pipeId, length, event);
@@ -290,6 +294,10 @@ bool LibUsbApi::ReadPipe(OsHandle interfaceHandle, std::uint8_t pipeId, std::uin
         return false;
     }
     Slot& slot = SlotOf(which);
+    if (slot.inFlight) {
+        lastError_ = kErrorTransferFailed;   // its buffer still belongs to libusb
+        return false;
+    }
     slot.buffer.assign(length, 0);
     slot.readInto = buffer;
     return Submit(slot, pipeId, length, event);
@@ -312,7 +320,9 @@ bool LibUsbApi::AwaitSlot(Slot& slot, std::uint32_t timeoutMs) {
 }
 
 WaitOutcome LibUsbApi::WaitForEvent(OsHandle event, std::uint32_t timeoutMs) {
-    Slot* slot = read_.event == event && read_.inFlight ? &read_ : write_.event == event && write_.inFlight ? &write_ : nullptr;
+    Slot* slot = nullptr;
+    if (read_.event == event && read_.inFlight) slot = &read_;
+    if (write_.event == event && write_.inFlight) slot = &write_;
     if (slot == nullptr) return WaitOutcome::Failed;
     return AwaitSlot(*slot, timeoutMs) ? WaitOutcome::Signalled : WaitOutcome::TimedOut;
 }

@@ -55,6 +55,7 @@ struct Row {
     int devices = 1;
     bool kernelDriver = false;
     bool denyAccess = false;
+    bool terminal = false;           // stdout is a terminal: unit lines are rewritten in place
 };
 
 DeviceFault Fault(Misbehaviour what, Step step, int unit = 1, std::uint32_t value = 0, std::uint32_t count = 1) {
@@ -82,6 +83,7 @@ const Expect kNoSerialForm{-1, "", {}};
 
 const Row kRows[] = {
     {"whole release stored equal to its image", kMain, {}, {}, {}, kWritten, kWritten},
+    {"on a terminal", kMain, {}, {}, {}, kWritten, kWritten, FileKind::Release, 1, false, false, true},
     {"boot-loader pass first", kMain, kBoot, {"--boot-loader-pass"}, {}, {0, "", {50, 51, 52, 50}},
      {0, "", {50, 51, 52, 50}}},
     {"boot-loader pass asked of a release without one", kMain, {}, {"--boot-loader-pass"}, {},
@@ -105,7 +107,8 @@ const Row kRows[] = {
      {4, "stopped answering during unit 52", {51, 52}}, {4, "stopped answering during unit 52", {51, 52}}},
     {"zero-length packets and stray bytes are read through", kMain, {}, {},
      {Fault(Misbehaviour::ZeroLengthPackets, Step::Announce, 1, 0, 4),
-      Fault(Misbehaviour::ZeroLengthPackets, Step::Data, 2, 0, 3), Fault(Misbehaviour::ShiftRecord, Step::Data, 3, 0x11, 5)},
+      Fault(Misbehaviour::ZeroLengthPackets, Step::Data, 2, 0, 3),
+      Fault(Misbehaviour::ShiftRecord, Step::Data, 3, 0x11, 5)},
      kWritten, kWritten},
     {"device vanishes during the data", kMain, {}, {}, {Fault(Misbehaviour::Vanish, Step::Data, 2, 0, 4000)},
      {4, "went away during unit 52", {51}}, {4, "went away during unit 52", {51}}},
@@ -173,7 +176,9 @@ TEST_P(FlashRows, Row) {
     switch (row.file) {
         case FileKind::Release: WriteFile(release, MakePeFile(ReleaseResources(image, boot))); break;
         case FileKind::NotAProgram: WriteFile(release, image); break;
-        case FileKind::ProgramWithoutRelease: WriteFile(release, MakePeFile({{u"", 6, 3, 1033, StringBlock({})}})); break;
+        case FileKind::ProgramWithoutRelease:
+            WriteFile(release, MakePeFile({{u"", 6, 3, 1033, StringBlock({})}}));
+            break;
         case FileKind::BrokenImage:
             image.resize(image.size() - 1);
             WriteFile(release, MakePeFile(ReleaseResources(image)));
@@ -207,6 +212,7 @@ TEST_P(FlashRows, Row) {
     env.usbBounds.writeWaitMs = 300;
     env.usbBounds.cancelWaitMs = 1000;
     env.serialEventWaitMs = 20;
+    env.terminal = row.terminal;
     std::vector<std::string> args = link == Link::Usb ? std::vector<std::string>{"--usb", "f1a5:b007"}
                                                       : std::vector<std::string>{"--serial", "/dev/ttyUSB0"};
     args.insert(args.end(), row.extraArgs.begin(), row.extraArgs.end());
@@ -240,6 +246,8 @@ TEST_P(FlashRows, Row) {
     // Longer than every bound of the links with their pauses counted.
     EXPECT_LT(pausedMs, 20ull * 60 * 1000);
     const bool dryRun = row.extraArgs == std::vector<std::string>{"--dry-run"};
+    // A unit's line ends in place of its progress line on a terminal, plainly otherwise.
+    EXPECT_EQ(said.find("\r\x1b[Kunit 51: 20000 bytes written") != std::string::npos, row.terminal && expect.exit == 0);
     if (expect.exit == 0) {
         EXPECT_NE(said.find(dryRun ? "nothing was sent" : "the phone was written"), std::string::npos);
     }

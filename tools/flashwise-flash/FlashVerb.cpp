@@ -25,12 +25,14 @@ namespace flashwise::flash {
 
 namespace {
 
-// A link that tells the progress display when each unit starts and how it ended.
+// A link that tells the progress display when each unit starts and how it ended, and
+// notes the unit that failed.
 template <typename Link>
 class ReportingLink : public Link {
 public:
     template <typename... Args>
-    ReportingLink(Progress* progress, Args&&... args) : Link(std::forward<Args>(args)...), progress_(progress) {}
+    ReportingLink(Progress* progress, int* failedUnit, Args&&... args)
+        : Link(std::forward<Args>(args)...), progress_(progress), failedUnit_(failedUnit) {}
 
     bool PrepareSection(CFirmwareImage* image, std::uint8_t* request, const std::uint8_t* header, int code) override {
         UnitRange range;
@@ -39,22 +41,21 @@ public:
         }
         const bool ok = Link::PrepareSection(image, request, header, code);
         if (!ok) {
-            failedUnit_ = code;
+            *failedUnit_ = code;
             progress_->EndUnit(false);
         }
         return ok;
     }
     bool SendSection(CFirmwareImage* image, std::uint8_t* request, const std::uint8_t* header, int code) override {
         const bool ok = Link::SendSection(image, request, header, code);
-        if (!ok) failedUnit_ = code;
+        if (!ok) *failedUnit_ = code;
         progress_->EndUnit(ok);
         return ok;
     }
-    int FailedUnit() const { return failedUnit_; }
 
 private:
     Progress* progress_;
-    int failedUnit_ = 0;
+    int* failedUnit_;
 };
 
 std::string UsbName(const Options& o) {
@@ -109,7 +110,7 @@ int RunFlash(const Options& o, const ShippedRelease& release, std::FILE* out, st
     std::unique_ptr<CConnManager> link;
     auto bytesSent = [&]() -> std::uint64_t { return usb ? usb->BytesSent() : tty ? tty->BytesSent() : 0; };
     Progress progress(out, env.terminal, env.clock, bytesSent);
-    int (*failedUnit)(const CConnManager&) = nullptr;
+    int failedUnit = 0;
 
     if (o.usb) {
         auto api = std::make_unique<LibUsbApi>(UsbDeviceId{o.vendor, o.product});
@@ -133,11 +134,8 @@ int RunFlash(const Options& o, const ShippedRelease& release, std::FILE* out, st
                          count, UsbName(o).c_str());
             return kExitNoDevice;
         }
-        link = std::make_unique<ReportingLink<CConnManagerVista>>(&progress, std::move(api), env.pause, env.clock,
-                                                                  env.usbBounds);
-        failedUnit = [](const CConnManager& l) {
-            return static_cast<const ReportingLink<CConnManagerVista>&>(l).FailedUnit();
-        };
+        link = std::make_unique<ReportingLink<CConnManagerVista>>(&progress, &failedUnit, std::move(api), env.pause,
+                                                                  env.clock, env.usbBounds);
         if (!link->Open()) {
             switch (usb->Problem()) {
                 case UsbOpenProblem::PermissionDenied:
@@ -190,8 +188,8 @@ int RunFlash(const Options& o, const ShippedRelease& release, std::FILE* out, st
             }
             return kExitNoDevice;
         }
-        link = std::make_unique<ReportingLink<CConnManager>>(&progress, std::move(port), env.pause, env.clock);
-        failedUnit = [](const CConnManager& l) { return static_cast<const ReportingLink<CConnManager>&>(l).FailedUnit(); };
+        link = std::make_unique<ReportingLink<CConnManager>>(&progress, &failedUnit, std::move(port), env.pause,
+                                                             env.clock);
         if (!link->Open()) {
             std::fprintf(err, "flashwise-flash: %s refused its line settings: is it the phone's boot loader?\n",
                          o.serial.c_str());
@@ -232,7 +230,7 @@ int RunFlash(const Options& o, const ShippedRelease& release, std::FILE* out, st
         }
         const bool ok = WithTicker(progress, env.terminal, [&] { return RunDownload(state, *link, image, env.pause); });
         if (!ok) {
-            const int unit = failedUnit(*link);
+            const int unit = failedUnit;
             const bool gone = usb ? usb->DeviceGone() : tty->DeviceGone();
             std::string why;
             if (link->LastRefusal() != 0) {

@@ -56,8 +56,8 @@ void CleanUpOnInterrupt() {
                 std::filesystem::remove_all(folder, ec);
             }
         }
-        std::fputs("\nflashwise-flash: interrupted; a phone being written is NOT written: restart it into its boot loader and run "
-                   "the flash again\n",
+        std::fputs("\nflashwise-flash: interrupted; a phone being written is NOT written: restart it into its "
+                   "boot loader and run the flash again\n",
                    stderr);
         _exit(130);
     }).detach();

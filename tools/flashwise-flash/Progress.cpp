@@ -12,7 +12,8 @@ std::string Duration(double seconds) {
     if (seconds < 60) {
         std::snprintf(text, sizeof text, "%.1f s", seconds);
     } else {
-        std::snprintf(text, sizeof text, "%d min %02d s", static_cast<int>(seconds) / 60, static_cast<int>(seconds) % 60);
+        const int whole = static_cast<int>(seconds);
+        std::snprintf(text, sizeof text, "%d min %02d s", whole / 60, whole % 60);
     }
     return text;
 }

@@ -202,9 +202,9 @@ long EmulatedUsbPhone::Handle(unsigned long request, UMockdevIoctlData* arg, int
     }
     switch (request) {
         case USBDEVFS_GET_CAPABILITIES:
-            *reinterpret_cast<std::uint32_t*>(data->data) = USBDEVFS_CAP_BULK_CONTINUATION |
-                                                            USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
-                                                            USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
+            *reinterpret_cast<std::uint32_t*>(data->data) =
+                USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
+                USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
             return 0;
         case USBDEVFS_CLAIMINTERFACE:
             if (*reinterpret_cast<unsigned*>(data->data) != 0) break;
