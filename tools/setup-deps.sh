@@ -17,7 +17,7 @@ set -euo pipefail
 PACKAGES=(cmake ninja-build g++ zlib1g-dev googletest gzip
           g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
           libz-mingw-w64-dev gcc-mingw-w64-x86-64-posix wine wine64 wine32:i386 xvfb x11-apps x11-utils
-          imagemagick python3 clang-14 libclang-rt-14-dev llvm-14)
+          imagemagick python3 clang-14 libclang-rt-14-dev llvm-14 libusb-1.0-0-dev umockdev libumockdev-dev)
 
 APT_GET=${FLASHWISE_APT_GET:-apt-get}
 UPDATE_TRIES=${FLASHWISE_APT_UPDATE_TRIES:-4}

@@ -49,6 +49,8 @@ run_all() {
   phase "windows: configure" cmake --preset windows >/dev/null || return 1
   phase "windows: build" cmake --build --preset windows -j "$jobs" || return 1
   phase "windows: tests (Wine)" ctest --preset windows || return 1
+  # The host checks of the release the Windows build made.
+  phase "release: host checks" ctest --preset release || return 1
   # Each fuzz target for 10 s: a short look for what the checked-in corpus does not
   # already cover (tools/fuzz.sh with a longer time for a real search).
   phase "fuzz: build and 10 s each" tools/fuzz.sh 10 || return 1
