@@ -132,6 +132,15 @@ function(_flashwise_wine_fixtures)
       list(APPEND install --install ${file}=$<TARGET_FILE:${target}>)
     endif()
   endforeach()
+  # The routes to the simulated boot loader go into every lane's prefix with it.
+  if(TARGET BootLoaderRoutes AND TARGET flashwise_bridge_winusb)
+    list(APPEND install --routes-exe $<TARGET_FILE:BootLoaderRoutes>
+                        --winusb-dll $<TARGET_FILE:flashwise_bridge_winusb>)
+    get_property(serial_driver GLOBAL PROPERTY FLASHWISE_BRIDGE_SERIAL_DRIVER)
+    if(serial_driver)
+      list(APPEND install --serial-driver ${serial_driver})
+    endif()
+  endif()
   set(harness ${Python3_EXECUTABLE} ${FLASHWISE_WINE_HARNESS})
   # A new prefix takes about 20 s; a slow machine gets room for more.
   add_test(NAME wine_prefix_up COMMAND ${harness} prefix-up --state ${FLASHWISE_WINE_STATE} ${install}

@@ -3,8 +3,8 @@
 them out again (sim/bridge/FRAMING.md describes what travels over them).
 
   bootloader-routes.py up   --state DIR --routes-exe EXE [--winusb-dll DLL]
-                            [--serial-driver SYS] [--serial-numbers 1,2,...] [--every-lane]
-  bootloader-routes.py down --state DIR --routes-exe EXE [--every-lane]
+                            [--serial-driver SYS] [--serial-numbers 1,2,...]
+  bootloader-routes.py down --state DIR --routes-exe EXE
 
 WinUSB: our winusb.dll goes into the 32-bit system folder (the program's DllOverrides
 choose it per test), the device ROOT\\SIMPHONE\\0000 with an interface of the
@@ -139,23 +139,21 @@ def main():
     parser.add_argument("--winusb-dll")
     parser.add_argument("--serial-driver")
     parser.add_argument("--serial-numbers", default="1")
-    parser.add_argument("--every-lane", action="store_true", help="in every lane's prefix (cmake/wine-lanes.json)")
     args = parser.parse_args()
-    states = winetest.lanes_present(args.state) if args.every_lane else [winetest.State(args.state)]
+    state = winetest.State(args.state)
     try:
-        for state in states:
-            if not os.path.exists(state.path("prefix.ready")):
-                raise winetest.HarnessError("the prefix is not set up (the wine_prefix fixture brings it up)")
-            if args.verb == "up":
-                winusb_up(state, args.routes_exe, args.winusb_dll)
-                if args.serial_driver:
-                    numbers = [int(n) for n in args.serial_numbers.split(",") if n.strip()]
-                    if not numbers or any(n < 0 or n > 999 for n in numbers):
-                        raise winetest.HarnessError("device numbers are 0 to 999")
-                    serial_up(state, args.serial_driver, numbers)
-            else:
-                serial_down(state)
-                winusb_down(state, args.routes_exe)
+        if not os.path.exists(state.path("prefix.ready")):
+            raise winetest.HarnessError("the prefix is not set up (the wine_prefix fixture brings it up)")
+        if args.verb == "up":
+            winusb_up(state, args.routes_exe, args.winusb_dll)
+            if args.serial_driver:
+                numbers = [int(n) for n in args.serial_numbers.split(",") if n.strip()]
+                if not numbers or any(n < 0 or n > 999 for n in numbers):
+                    raise winetest.HarnessError("device numbers are 0 to 999")
+                serial_up(state, args.serial_driver, numbers)
+        else:
+            serial_down(state)
+            winusb_down(state, args.routes_exe)
     except (winetest.HarnessError, subprocess.TimeoutExpired, OSError) as error:
         print("bootloader-routes: %s" % error, file=sys.stderr)
         return 1

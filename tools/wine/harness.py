@@ -2,6 +2,7 @@
 """Brings the Wine test environment up and down and runs one test in it.
 
   harness.py prefix-up   --state DIR [--install NAME=FILE ...] [--display :N] [--lanes N]
+                         [--routes-exe EXE [--winusb-dll DLL] [--serial-driver SYS]]
   harness.py prefix-down --state DIR
   harness.py display-up  --state DIR
   harness.py display-down --state DIR
@@ -50,15 +51,50 @@ def prefix_up(args):
         winetest.start_server(lane, display)
         if not winetest.prefix_settings_current(lane):
             winetest.configure_prefix(lane)
+        if args.routes_exe:
+            routes(lane, "up", args)
     print("wine prefix %s (%s) ready%s in %.1f s" % (
         base.prefix, "new" if made else "reused",
         " with %d lane(s) beside it (%d copied)" % (len(lanes) - 1, len(copied)) if len(lanes) > 1 else "",
         time.monotonic() - started))
 
 
+ROUTES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bootloader-routes.py")
+
+
+def routes(lane, verb, args=None):
+    """The routes to the simulated boot loader belong to the prefix for the whole run:
+    every world of the lane finds them there (and leaves them), so no world makes or
+    deletes the serial driver's service while another one's is still going."""
+    record = lane.path("routes.exe")
+    if verb == "up":
+        command = ["--routes-exe", args.routes_exe]
+        if args.winusb_dll:
+            command += ["--winusb-dll", args.winusb_dll]
+        if args.serial_driver:
+            command += ["--serial-driver", args.serial_driver, "--serial-numbers", "1"]
+        with open(record, "w") as f:
+            f.write(args.routes_exe + "\n")
+    else:
+        try:
+            with open(record) as f:
+                command = ["--routes-exe", f.read().strip()]
+        except FileNotFoundError:
+            return
+    result = subprocess.run([sys.executable, ROUTES, verb, "--state", lane.root] + command,
+                            stdin=subprocess.DEVNULL, timeout=4 * winetest.COMMAND_TIMEOUT)
+    if verb == "down":
+        os.remove(record)
+    if result.returncode != 0:
+        raise winetest.HarnessError("the boot-loader routes of %s did not go %s" % (lane.root, verb))
+
+
 def prefix_down(args):
     for lane in winetest.lanes_present(args.state):
-        winetest.stop_server(lane)
+        try:
+            routes(lane, "down")
+        finally:
+            winetest.stop_server(lane)
         if lane.root != winetest.State(args.state).root and os.path.exists(lane.path("display")):
             os.remove(lane.path("display"))
         print("wineserver of %s stopped" % lane.prefix)
@@ -195,6 +231,9 @@ def main():
             p.add_argument("--install", action="append", metavar="NAME=FILE")
             p.add_argument("--display", help="X display for Wine's desktop (default: the harness's Xvfb, if up)")
             p.add_argument("--lanes", type=int, default=1, help="prefixes side by side (CTest's lanes)")
+            p.add_argument("--routes-exe", help="BootLoaderRoutes.exe: the routes to the boot loader go in")
+            p.add_argument("--winusb-dll")
+            p.add_argument("--serial-driver")
         if verb == "run":
             p.add_argument("--name", required=True)
             p.add_argument("--program")

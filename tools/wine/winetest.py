@@ -155,6 +155,58 @@ def install_file(source, target):
     shutil.copyfile(source, target)
 
 
+# The simulated serial devices of the boot loader: a kernel driver's service that a
+# world starts when its phone enters the boot loader and stops when it goes down.
+SERIAL_SERVICE = "FlashwiseSerialSim"
+SERIAL_PARAMETERS = r"HKLM\System\CurrentControlSet\Services\%s\Parameters" % SERIAL_SERVICE
+SERIAL_SETTLE_S = 30
+SERVICE_STOPPED, SERVICE_RUNNING = 1, 4
+
+
+def serial_driver_state(state):
+    """The driver service's state (1 stopped, 4 running, ...), or None without one."""
+    proc = subprocess.run([WINE64, "sc", "query", SERIAL_SERVICE], env=state.env(), stdin=subprocess.DEVNULL,
+                          capture_output=True, text=True, timeout=COMMAND_TIMEOUT)
+    for line in proc.stdout.splitlines():
+        if line.strip().startswith("STATE"):
+            try:
+                return int(line.split(":", 1)[1].split()[0])
+            except (IndexError, ValueError):
+                return None
+    return None
+
+
+def _await_serial_driver(state, wanted, what):
+    deadline = time.monotonic() + SERIAL_SETTLE_S
+    while True:
+        now = serial_driver_state(state)
+        if now in wanted:
+            return now
+        if time.monotonic() > deadline:
+            raise HarnessError("the serial driver was not %s within %d s (state %s); see %s" %
+                               (what, SERIAL_SETTLE_S, now, state.logs))
+        time.sleep(0.1)
+
+
+def start_serial_driver(state, port):
+    """Points the driver at a bridge and starts it once an earlier world's stop is over
+    (a start while that one stops would find it still running, on the old port)."""
+    _await_serial_driver(state, (SERVICE_STOPPED,), "stopped")
+    if run_quiet(state, [WINE64, "reg", "add", SERIAL_PARAMETERS, "/v", "BridgePort", "/t", "REG_DWORD", "/d",
+                         str(port), "/f"]) != 0:
+        raise HarnessError("setting the serial driver's bridge port failed; see %s" % state.logs)
+    if run_quiet(state, [WINE64, "sc", "start", SERIAL_SERVICE]) != 0:
+        raise HarnessError("starting the serial driver failed; see %s" % state.logs)
+    _await_serial_driver(state, (SERVICE_RUNNING,), "running")
+
+
+def stop_serial_driver(state):
+    """Stops the driver, so its devices go, and waits until it has."""
+    run_quiet(state, [WINE64, "sc", "stop", SERIAL_SERVICE])
+    _await_serial_driver(state, (SERVICE_STOPPED, None), "stopped")
+    run_quiet(state, [WINE64, "reg", "delete", SERIAL_PARAMETERS, "/v", "BridgePort", "/f"])
+
+
 def windows_path(unix_path):
     """Wine maps the whole Unix file system to drive Z:."""
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
