@@ -4,7 +4,7 @@ prefix and display brought up and down, every row making its world anew), with o
 core kept busy as a build beside it would; then each test's pass count and the folder
 that keeps its first failure.
 
-  soak.py --build BUILD [--rounds N] [--regex R] [--no-load] [--jobs N]
+  soak.py --build BUILD [--rounds N] [--regex R] [--exclude R] [--no-load] [--jobs N]
 """
 
 import argparse
@@ -43,6 +43,7 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--rounds", type=int, default=10)
     parser.add_argument("--regex", default="")
+    parser.add_argument("--exclude", default="", help="tests whose names match this are left out")
     parser.add_argument("--no-load", action="store_true", help="leave the other core idle")
     parser.add_argument("--jobs", type=int, default=2, help="tests at a time (each in a lane of its own)")
     args = parser.parse_args()
@@ -60,6 +61,8 @@ def main():
                        "--resource-spec-file", LANES, "-j", str(args.jobs)] + wine_only
             if args.regex:
                 command += ["-R", args.regex]
+            if args.exclude:
+                command += ["-E", args.exclude]
             with open(os.path.join(build, "soak-round.log"), "w") as log:
                 subprocess.run(command, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
             results = round_results(junit)
