@@ -13,22 +13,6 @@ namespace {
 
 const std::u16string kTxt = u"TXT";
 
-std::string JsonText(const std::string& s) {
-    std::string out = "\"";
-    for (const unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
 
 std::string LanguageList(const std::vector<std::uint16_t>& languages, bool json) {
     std::string out;
@@ -61,7 +45,7 @@ std::string ImageJson(const ReleaseImage& image) {
     if (!image.present) return "null";
     tool::ImageReport report;
     std::string j = "{\"whole\":" + std::string(image.whole ? "true" : "false");
-    j += ",\"check\":" + JsonText(image.whole ? "" : image.failure);
+    j += ",\"check\":" + tool::JsonString(image.whole ? "" : image.failure);
     if (Report(image, &report)) {
         report.file = image.path.filename().string();   // the private copy is gone when this prints
         std::string r = tool::ReportAsJson(report);
@@ -94,14 +78,14 @@ void ImageText(const char* title, const ReleaseImage& image, std::FILE* out) {
 int RunInfo(const Options& options, const ShippedRelease& release, std::FILE* out, std::FILE*) {
     const package::ReleaseFile& file = release.File();
     if (options.json) {
-        std::string j = "{\"release\":" + JsonText(options.release);
-        j += ",\"model\":" + JsonText(release.Text(160));
-        j += ",\"display_name\":" + JsonText(release.Text(161));
-        j += ",\"language\":" + JsonText(release.Text(159));
+        std::string j = "{\"release\":" + tool::JsonString(options.release);
+        j += ",\"model\":" + tool::JsonString(release.Text(160));
+        j += ",\"display_name\":" + tool::JsonString(release.Text(161));
+        j += ",\"language\":" + tool::JsonString(release.Text(159));
         j += ",\"text_languages\":[" + LanguageList(file.Languages(kTxt), true) + "]";
         j += ",\"string_languages\":[" + LanguageList(StringLanguages(file), true) + "]";
-        j += ",\"rom_version\":" + JsonText(release.Text(156));
-        j += ",\"radio_version\":" + JsonText(release.Text(157));
+        j += ",\"rom_version\":" + tool::JsonString(release.Text(156));
+        j += ",\"radio_version\":" + tool::JsonString(release.Text(157));
         j += ",\"image\":" + ImageJson(release.Main());
         j += ",\"boot_loader_image\":" + ImageJson(release.BootLoader());
         j += "}\n";
