@@ -21,4 +21,4 @@ done
 tools/setup-deps.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$(nproc)"
-exec python3 tools/wine/soak.py --build build/windows --rounds "$rounds" --regex "$regex" --exclude "$exclude" "${extra[@]}"
+exec python3 tools/wine/soak.py --rounds "$rounds" --regex "$regex" --exclude "$exclude" "${extra[@]}"

@@ -4,7 +4,7 @@ prefix and display brought up and down, every row making its world anew), with o
 core kept busy as a build beside it would; then each test's pass count and the folder
 that keeps its first failure.
 
-  soak.py --build BUILD [--rounds N] [--regex R] [--exclude R] [--no-load] [--jobs N]
+  soak.py [--rounds N] [--regex R] [--exclude R] [--no-load] [--jobs N]
 """
 
 import argparse
@@ -15,7 +15,7 @@ import sys
 import time
 import xml.etree.ElementTree as ElementTree
 
-LANES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "cmake", "wine-lanes.json")
+ROOT = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 
 
 def busy_core():
@@ -40,14 +40,14 @@ def kept_failure(failures, name, since):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--build", required=True)
+
     parser.add_argument("--rounds", type=int, default=10)
     parser.add_argument("--regex", default="")
     parser.add_argument("--exclude", default="", help="tests whose names match this are left out")
     parser.add_argument("--no-load", action="store_true", help="leave the other core idle")
     parser.add_argument("--jobs", type=int, default=2, help="tests at a time (each in a lane of its own)")
     args = parser.parse_args()
-    build = os.path.abspath(args.build)
+    build = os.path.join(ROOT, "build", "windows")
     failures = os.path.join(build, "wine", "failures")
     junit = os.path.join(build, "soak-round.xml")
     wine_only = ["-L", "wine"]  # the fixtures' own tests carry the label too
@@ -57,14 +57,15 @@ def main():
     try:
         for number in range(1, args.rounds + 1):
             began = time.time()
-            command = ["ctest", "--test-dir", build, "--output-junit", junit, "--output-on-failure",
-                       "--resource-spec-file", LANES, "-j", str(args.jobs)] + wine_only
+            # The preset hands out the lanes (cmake/wine-lanes.json).
+            command = ["ctest", "--preset", "windows", "--output-junit", junit, "--output-on-failure",
+                       "-j", str(args.jobs)] + wine_only
             if args.regex:
                 command += ["-R", args.regex]
             if args.exclude:
                 command += ["-E", args.exclude]
             with open(os.path.join(build, "soak-round.log"), "w") as log:
-                subprocess.run(command, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
+                subprocess.run(command, cwd=ROOT, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
             results = round_results(junit)
             tests = {n: r for n, r in results.items() if not n.startswith(("wine_prefix_", "wine_display_"))}
             failed = []
