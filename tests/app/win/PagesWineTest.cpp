@@ -537,6 +537,8 @@ public:
     void ShowStartupMessage(unsigned, std::u16string_view) override {}
     std::uint32_t PackedVersion() override { return GetVersion(); }
     bool ProbeSystemLibrary(std::u16string_view) override { return true; }
+    bool MakeWorkFolder() override { return true; }  // each test has its own
+    void RemoveWorkFolder() override {}
     void RunWelcomePage() override {}
 };
 

@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,7 @@
 #include "sim/phone/WorldLog.h"
 #include "sim/phone/win/PhoneStore.h"
 #include "sim/phone/win/WorldLogFile.h"
+#include "tests/support/update/FakeUpdatePlatform.h"
 #include "tests/support/ImageFiles.h"
 #include "tests/support/ScenarioChecks.h"
 #include "tests/support/ScratchFolder.h"
@@ -145,9 +148,17 @@ int Run(bool xp, bool withBootLoader, const Paths& paths) {
     sizes.l53 = 3;
     test::WriteImage(work.Path() / "Tarn_G4.abi", sizes);
 
+    // The helpers as a release carries them: the files the update checks the written ones against.
+    test::FakePackage package;
+    const std::pair<unsigned, std::filesystem::path> payloads[] = {
+        {146, paths.deviceMode}, {103, paths.sysReboot}, {150, paths.wcestest}};
+    for (const auto& payload : payloads) {
+        std::ifstream in(payload.second, std::ios::binary);
+        package.binaries[payload.first].assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     UnpausedLinks links;
     const UpdatePlatform& system = SystemUpdatePlatform();
-    UpdatePlatform platform{system.rapi,  system.files,  system.package, system.services, system.shell,
+    UpdatePlatform platform{system.rapi,  system.files,  package, system.services, system.shell,
                             system.messages, system.ticks, links,        system.waits,    system.events,
                             system.threads, system.windows, WorkFolder(work.Path())};
     const std::unique_ptr<CDownloadAgent> agent = NewDownloadAgent(platform, GetVersion());
