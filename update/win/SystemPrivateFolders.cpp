@@ -1,6 +1,7 @@
 #include "update/win/SystemPrivateFolders.h"
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <string>
 #include <vector>
@@ -78,6 +79,19 @@ void DeleteEverythingIn(const std::wstring& folder) {
 }
 
 }  // namespace
+
+std::wstring SystemPrivateFolders::AccessText() {
+    PrivateAccess access;
+    wchar_t* text = nullptr;
+    if (!access.Ok() || !ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                            access.Descriptor(true), SDDL_REVISION_1,
+                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr)) {
+        return {};
+    }
+    std::wstring result(text);
+    LocalFree(text);
+    return result;
+}
 
 SystemPrivateFolders::~SystemPrivateFolders() {
     for (const auto& entry : held_) CloseHandle(entry.second);

@@ -4,6 +4,7 @@
 // everything made inside), held open without delete sharing so nobody can move them.
 
 #include <map>
+#include <string>
 
 #include "update/PrivateFolder.h"
 
@@ -12,6 +13,8 @@ namespace flashwise::update {
 class SystemPrivateFolders final : public PrivateFolders {
 public:
     ~SystemPrivateFolders() override;
+    // The security descriptor every folder is created with, as a descriptor string.
+    static std::wstring AccessText();
     std::filesystem::path Base() override;
     std::uint32_t RandomToken() override;
     Made Create(const std::filesystem::path& folder) override;

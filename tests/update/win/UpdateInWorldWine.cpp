@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,6 @@
 #include "sim/phone/WorldLog.h"
 #include "sim/phone/win/PhoneStore.h"
 #include "sim/phone/win/WorldLogFile.h"
-#include "tests/support/update/FakeUpdatePlatform.h"
 #include "tests/support/ImageFiles.h"
 #include "tests/support/ScenarioChecks.h"
 #include "tests/support/ScratchFolder.h"
@@ -132,6 +132,27 @@ void RestartPhoneNormally() {
     Check(store.Ok() && store.Save(), "the phone restarts normally after the download");
 }
 
+// The helpers as a release carries them, read from their files: what the update checks
+// the files it writes against.
+class HelperPackage final : public PackagePayloads {
+public:
+    void Add(unsigned id, const std::filesystem::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        binaries_[id].assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    bool ReadBinary(unsigned id, const std::uint8_t** data, std::size_t* size) override {
+        const auto found = binaries_.find(id);
+        if (found == binaries_.end()) return false;
+        *data = found->second.data();
+        *size = found->second.size();
+        return true;
+    }
+    std::u16string Text(unsigned) override { return {}; }
+
+private:
+    std::map<unsigned, std::vector<std::uint8_t>> binaries_;
+};
+
 struct Paths {
     std::filesystem::path results, deviceMode, sysReboot, wcestest;
 };
@@ -148,14 +169,10 @@ int Run(bool xp, bool withBootLoader, const Paths& paths) {
     sizes.l53 = 3;
     test::WriteImage(work.Path() / "Tarn_G4.abi", sizes);
 
-    // The helpers as a release carries them: the files the update checks the written ones against.
-    test::FakePackage package;
-    const std::pair<unsigned, std::filesystem::path> payloads[] = {
-        {146, paths.deviceMode}, {103, paths.sysReboot}, {150, paths.wcestest}};
-    for (const auto& payload : payloads) {
-        std::ifstream in(payload.second, std::ios::binary);
-        package.binaries[payload.first].assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    HelperPackage package;
+    package.Add(146, paths.deviceMode);
+    package.Add(103, paths.sysReboot);
+    package.Add(150, paths.wcestest);
     UnpausedLinks links;
     const UpdatePlatform& system = SystemUpdatePlatform();
     UpdatePlatform platform{system.rapi,  system.files,  package, system.services, system.shell,
