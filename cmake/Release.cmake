@@ -102,7 +102,13 @@ function(flashwise_release)
   set(RELEASE_FIRMWARE_IMAGE "")
   set(RELEASE_BOOT_LOADER_IMAGE "")
   set(RELEASE_HELPERS "stand-ins")
+  # A release may take its texts from another release's folder (RELEASE_TEXT_DIR).
+  set(RELEASE_TEXT_DIR "")
   include(${dir}/release.cmake)
+  set(text_dir ${dir}/text)
+  if(RELEASE_TEXT_DIR)
+    get_filename_component(text_dir "${RELEASE_TEXT_DIR}" ABSOLUTE BASE_DIR ${dir})
+  endif()
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${dir}/release.cmake)
 
   set(out ${CMAKE_BINARY_DIR}/releases/${R_NAME})
@@ -148,13 +154,24 @@ function(flashwise_release)
 
   # Images: language-neutral layer.
   set(neutral_bin "")
+  # "generate:<fault>" makes a broken image for the tests (tools/make_firmware_image.py).
+  set(image_fault "")
+  if(RELEASE_FIRMWARE_IMAGE MATCHES "^generate:(.+)$")
+    set(image_fault --fault ${CMAKE_MATCH_1})
+    set(RELEASE_FIRMWARE_IMAGE generate)
+  endif()
+  set(boot_fault "")
+  if(RELEASE_BOOT_LOADER_IMAGE MATCHES "^generate:(.+)$")
+    set(boot_fault --fault ${CMAKE_MATCH_1})
+    set(RELEASE_BOOT_LOADER_IMAGE generate)
+  endif()
   if(RELEASE_FIRMWARE_IMAGE STREQUAL "generate")
     set(image ${work}/firmware.abi)
     set(script ${CMAKE_SOURCE_DIR}/tools/make_firmware_image.py)
     add_custom_command(
       OUTPUT ${image}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${work}
-      COMMAND ${Python3_EXECUTABLE} ${script} --output ${image}
+      COMMAND ${Python3_EXECUTABLE} ${script} --output ${image} ${image_fault}
       DEPENDS ${script}
       COMMENT "Generating the firmware image of release ${R_NAME}"
       VERBATIM)
@@ -175,7 +192,7 @@ function(flashwise_release)
     add_custom_command(
       OUTPUT ${boot}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${work}
-      COMMAND ${Python3_EXECUTABLE} ${script} --boot-loader --output ${boot}
+      COMMAND ${Python3_EXECUTABLE} ${script} --boot-loader --output ${boot} ${boot_fault}
       DEPENDS ${script}
       COMMENT "Generating the boot-loader image of release ${R_NAME}"
       VERBATIM)
@@ -201,20 +218,20 @@ function(flashwise_release)
     list(GET parts 0 id)
     list(GET parts 1 name)
     list(APPEND txt_files ${id}.txt)
-    if(EXISTS ${dir}/text/base/${id}.txt)
-      _flashwise_rc_path(p ${dir}/text/base/${id}.txt)
-      list(APPEND payloads ${dir}/text/base/${id}.txt)
+    if(EXISTS ${text_dir}/base/${id}.txt)
+      _flashwise_rc_path(p ${text_dir}/base/${id}.txt)
+      list(APPEND payloads ${text_dir}/base/${id}.txt)
       string(APPEND base_txt "${name} TXT ${p}\n")
     else()
       string(APPEND base_txt "${name} TXT ${placeholder}\n")
     endif()
-    if(EXISTS ${dir}/text/neutral/${id}.txt)
-      _flashwise_rc_path(p ${dir}/text/neutral/${id}.txt)
-      list(APPEND payloads ${dir}/text/neutral/${id}.txt)
+    if(EXISTS ${text_dir}/neutral/${id}.txt)
+      _flashwise_rc_path(p ${text_dir}/neutral/${id}.txt)
+      list(APPEND payloads ${text_dir}/neutral/${id}.txt)
       string(APPEND neutral_txt "${name} TXT ${p}\n")
     endif()
   endforeach()
-  file(GLOB texts CONFIGURE_DEPENDS ${dir}/text/base/* ${dir}/text/neutral/*)
+  file(GLOB texts CONFIGURE_DEPENDS ${text_dir}/base/* ${text_dir}/neutral/*)
   foreach(t ${texts})
     get_filename_component(n ${t} NAME)
     if(NOT n IN_LIST txt_files)

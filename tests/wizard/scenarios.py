@@ -95,6 +95,15 @@ ROWS = [
     Row("planted_helper", [("plant", "wcestest.exe")] + TO_UPDATE_PAGE + [
         ("update", "finish"), ("flash", "image"), ("finish",), ("ends",), ("planted_never_ran",)],
         paths=("xp",), before=PLANTED),
+    # Releases with a broken image (tests/wizard/releases): refused before the phone is
+    # touched, so it never leaves its system.
+    Row("image_fails_check", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED + [("phone_untouched",)]),
+    Row("image_without_unit", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED + [("phone_untouched",)]),
+    Row("boot_loader_image_fails", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED + [("phone_untouched",)],
+        phone={"os": "5.1"}),
+    # The same broken boot-loader image does not matter to a phone that needs no boot-loader pass.
+    Row("boot_loader_image_unused", TO_UPDATE_PAGE + [("update", "finish"), ("flash", "image"), ("finish",),
+                                                      ("ends",)]),
     Row("boot_loader_never_appears", TO_UPDATE_PAGE + [("update", MESSAGE), ("setup_waits", 1)] + FAILED +
         [("flash", )], phone={"boot_loader_starts": "0"}),
     Row("unit_rejected", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED, faults=("result-code:data:0:0x88",)),
