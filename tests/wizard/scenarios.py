@@ -6,12 +6,14 @@ phone's state, the boot loader's faults, the services' options, files in the way
 
   scenarios.py --build BUILD --path xp|vista ROW
 
-The harness gives FLASHWISE_PROGRAM (the program's copy, whose folder is the working
-folder), FLASHWISE_GUIDRIVER, FLASHWISE_TEST_DIR and FLASHWISE_WINE_STATE.
+The harness gives FLASHWISE_PROGRAM (the program's copy, whose folder is the current
+folder it runs in), FLASHWISE_GUIDRIVER, FLASHWISE_TEST_DIR and FLASHWISE_WINE_STATE. The
+program writes its files into a private work folder of its own in the prefix's
+C:\windows\temp, which every row finds removed at the end.
 
 A row's steps are tuples (verb, arguments...) that Run carries out in order; after the
-last step every row also checks that the program wrote no file it left behind and
-that the desktop's synchronisation link is up.
+last step every row also checks that the program left no file beside itself and no
+work folder behind, and that the desktop's synchronisation link is up.
 """
 
 import argparse
