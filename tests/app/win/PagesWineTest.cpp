@@ -392,7 +392,8 @@ TEST_F(Pages, WelcomeProbeFailureAsksAndCancelNoComesBackIdle) {
         });
 }
 
-const std::vector<std::string> kHelperFiles{"DeviceMode.exe", "DeviceSpy.exe", "SysReboot.exe", "wcestest.exe"};
+// The phone-side helpers: the desktop helper is written only around its own runs.
+const std::vector<std::string> kHelperFiles{"DeviceMode.exe", "DeviceSpy.exe", "SysReboot.exe"};
 const std::wstring kQuit = L"Do you want to cancel upgrade? Click \"Yes\" to quit. Click \"No\" to return.";
 
 std::wstring NewVersion(unsigned id) {
