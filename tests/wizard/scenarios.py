@@ -34,6 +34,7 @@ PHONE = {"oem": "Krov Q512", "language": "FRA", "os": "5.2", "battery": "80", "r
          "extrom": "1.05.01", "radio": "1.27.00.10"}
 PROBE_BOUND_MS = 100
 PLANTED = "planted"
+NAMES_NOT_BARE = "names_not_bare"
 EVENT_NAMES = ("GetVersionThread", "WrongDevice", "WrongLanguage", "DLSPBOOTLAODER", "DLError", "DLThread",
                "SetupConnectionSuccess", "SetupConnectionFail")
 
@@ -103,6 +104,10 @@ ROWS = [
     Row("image_without_unit", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED + [("phone_untouched",)]),
     Row("boot_loader_image_fails", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED + [("phone_untouched",)],
         phone={"os": "5.1"}),
+    # A translation beside the program names the image files "../Tarn_G4.abi" and
+    # "../Tarn_G4_SPBL.abi": the update fails before anything is written or sent.
+    Row("image_names_not_bare", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED + [
+        ("phone_untouched",), ("nothing_written_outside",)], before=NAMES_NOT_BARE),
     # The same broken boot-loader image does not matter to a phone that needs no boot-loader pass.
     Row("boot_loader_image_unused", TO_UPDATE_PAGE + [("update", "finish"), ("flash", "image"), ("finish",),
                                                       ("ends",)]),
@@ -167,6 +172,12 @@ class Run:
             import shutil
             shutil.copyfile(self.planted_program(), os.path.join(self.workdir, "wcestest.exe"))
             env["FLASHWISE_PLANTED_MARKER"] = winetest.windows_path(self.marker)
+        if self.row.before == NAMES_NOT_BARE:
+            import shutil
+            # Named after the program's copy, as the program looks for it.
+            shutil.copyfile(os.path.join(self.build, "tests", "wizard", "names-not-bare", "FlashwiseCHT.dll"),
+                            os.path.splitext(self.program)[0] + "CHT.dll")
+            env["LC_ALL"] = "zh_TW.UTF-8"  # the user-interface language that takes the translation
         if self.row.before == "signalled_events":
             self.holder = subprocess.Popen(
                 [winetest.WINE, os.path.join(self.build, "tests", "wizard", "NamedEventHolder.exe")] +
@@ -379,6 +390,10 @@ class Run:
         check(not os.path.exists(self.marker), "a planted program ran: %r" %
               (open(self.marker).read() if os.path.exists(self.marker) else ""))
         self.step_desktop_released_and_restored()
+
+    def step_nothing_written_outside(self):
+        for folder in (self.temp, os.path.dirname(self.workdir), self.workdir):
+            equal(wizard.remaining_files(folder, wizard.IMAGE_FILES), [], "image files in %s" % folder)
 
     def step_in_the_way(self, name):
         os.makedirs(os.path.join(self.work_folder(), name))
