@@ -196,6 +196,12 @@ class Run:
         if self.driver:
             self.driver.ask("kill")
             self.driver.close()
+        # A program ended by force (a failed row) cannot remove its work folder; the
+        # prefix outlives the row, so the row does (after the checks have looked).
+        import shutil
+        for folder in self.private_folders():
+            if folder not in self.folders_before:
+                shutil.rmtree(folder, ignore_errors=True)
         if self.swapper:
             self.swapper.stdin.close()
             self.swapper.wait(timeout=15)
