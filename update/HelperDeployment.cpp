@@ -68,24 +68,34 @@ bool WritePayload(UpdatePlatform& platform, unsigned binaryId, std::u16string_vi
     return ok;
 }
 
-// The local file is already open, and nobody else can write it; the copy goes piece by
-// piece, each piece checked against the package's own bytes before it leaves, and the
-// write after the read that found the end has length 0. A file that is not byte for
-// byte the payload never reaches the phone whole.
-bool CopyToPhone(UpdatePlatform& platform, LocalFile local, RapiHandle phone, const std::uint8_t* expected,
-                 std::size_t expectedSize) {
+// Reads the open file to its end in pieces, each checked against the payload's bytes at
+// its place before `use` gets it; the last piece, at the end, is empty. False at a read
+// that fails, a piece that differs, a file that ends early or runs on, or a `use` that
+// fails: a file that is not byte for byte the payload is never used whole.
+bool ReadChecked(UpdatePlatform& platform, LocalFile file, const std::uint8_t* expected, std::size_t size,
+                 const std::function<bool(const std::uint8_t*, std::uint32_t)>& use) {
     std::vector<std::uint8_t> piece(kCopyPieceSize);
     std::size_t at = 0;
     for (;;) {
         std::uint32_t read = 0;
-        if (!platform.files.Read(local, piece.data(), kCopyPieceSize, &read)) return false;
-        if (read > expectedSize - at || !std::equal(piece.begin(), piece.begin() + read, expected + at)) return false;
-        if (read == 0 && at != expectedSize) return false;
+        if (!platform.files.Read(file, piece.data(), kCopyPieceSize, &read)) return false;
+        if (read > size - at || !std::equal(piece.begin(), piece.begin() + read, expected + at)) return false;
+        if (read == 0 && at != size) return false;
         at += read;
-        std::uint32_t written = 0;
-        if (!platform.rapi.WritePhoneFile(phone, piece.data(), read, &written) || written != read) return false;
+        if (!use(piece.data(), read)) return false;
         if (read == 0) return true;
     }
+}
+
+// The local file is already open, and nobody else can write it; the write after the read
+// that found the end has length 0.
+bool CopyToPhone(UpdatePlatform& platform, LocalFile local, RapiHandle phone, const std::uint8_t* expected,
+                 std::size_t expectedSize) {
+    return ReadChecked(platform, local, expected, expectedSize, [&platform, phone](const std::uint8_t* data,
+                                                                                    std::uint32_t length) {
+        std::uint32_t written = 0;
+        return platform.rapi.WritePhoneFile(phone, data, length, &written) && written == length;
+    });
 }
 
 bool Connect(RapiConnection& connection, bool blocking) {
@@ -179,24 +189,14 @@ bool WriteDesktopHelper(UpdatePlatform& platform, HeldFiles& held, std::uint32_t
     if (file == LocalFiles::Invalid()) return false;
     const std::uint8_t* expected = nullptr;
     std::size_t size = 0;
-    platform.package.ReadBinary(IDBIN_WCESTEST, &expected, &size);
-    std::vector<std::uint8_t> piece(kCopyPieceSize);
-    std::size_t at = 0;
-    for (;;) {
-        std::uint32_t read = 0;
-        const bool same = platform.files.Read(file, piece.data(), kCopyPieceSize, &read) &&
-                          read <= size - at && std::equal(piece.begin(), piece.begin() + read, expected + at);
-        at += read;
-        if (!same || read == 0) {
-            if (same && at == size) {
-                held.Hold(file);
-                return true;
-            }
-            platform.files.Close(file);
-            *error = 0;
-            return false;
-        }
+    if (platform.package.ReadBinary(IDBIN_WCESTEST, &expected, &size) &&
+        ReadChecked(platform, file, expected, size, [](const std::uint8_t*, std::uint32_t) { return true; })) {
+        held.Hold(file);
+        return true;
     }
+    platform.files.Close(file);
+    *error = 0;
+    return false;
 }
 
 bool CheckImageFiles(UpdatePlatform& platform, bool bootLoaderPass) {
