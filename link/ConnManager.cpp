@@ -128,11 +128,11 @@ bool CConnManager::WaitForPortEvent() {
     return true;
 }
 
-void CConnManager::EndTransfer() {
-    if (!PortOpen()) return;
+bool CConnManager::EndTransfer() {
+    if (!PortOpen()) return false;
     std::uint8_t block[kRequestBlockSize];
     BuildEndOfTransferBlock(block);
-    WriteMarkedBlock(block, 0);
+    return WriteMarkedBlock(block, 0);
 }
 
 bool CConnManager::JudgeReadiness(std::uint8_t* record, const ReadExactFn& readExact) {

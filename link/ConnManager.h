@@ -27,7 +27,8 @@ public:
     CConnManager& operator=(const CConnManager&) = delete;
 
     virtual ~CConnManager();
-    virtual void EndTransfer();
+    // False when the end-of-transfer block could not be sent.
+    virtual bool EndTransfer();
     virtual bool Open();
     virtual bool Read(int count, std::uint8_t* buffer);
     virtual bool PrepareSection(CFirmwareImage* image, std::uint8_t* request,

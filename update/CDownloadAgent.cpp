@@ -4,6 +4,7 @@
 
 #include "app/PlatformPath.h"
 #include "res/ResourceIds.h"
+#include "update/HelperDeployment.h"
 #include "update/ServiceControl.h"
 
 namespace flashwise::update {
@@ -21,15 +22,27 @@ CDownloadAgent::~CDownloadAgent() {
 }
 
 int CDownloadAgent::SetDesktopLink(bool enable, bool) {
-    // By the full path of the file the program wrote: a search by bare name would also
-    // find a wcestest.bat or .com planted in the working folder, and run it elevated.
+    // Written afresh and found byte for byte the package's own before every run, and
+    // held so that nobody can change it until it has run: whatever lay there before,
+    // left by an earlier run or planted, never runs with this program's rights. Started
+    // by its full path from the work folder, which only administrators can write: a
+    // search by bare name would also find a wcestest.bat or .com planted elsewhere.
     // Each run is waited for (bounded), so that the runs act in the order they were
     // made: a release still under way must not undo the restore that follows it.
+    const std::filesystem::path program = platform_.folder.File(std::u16string_view(kDesktopHelperFile));
     std::uint32_t error = 0;
-    if (platform_.shell.RunHidden(platform_.folder.File(std::u16string_view(kDesktopHelperFile)),
-                                  enable ? kRestoreParameters : kReleaseParameters, kDesktopHelperWaitMs, &error)) {
-        return 1;
+    std::uint32_t exitCode = kHelperStillRunning;
+    bool ran = false;
+    {
+        HeldFiles held(platform_.files);
+        if (WriteDesktopHelper(platform_, held, &error)) {
+            ran = platform_.shell.Run(program, enable ? kRestoreParameters : kReleaseParameters,
+                                      platform_.folder.Path(), kDesktopHelperWaitMs, &exitCode, &error);
+        }
     }
+    platform_.files.Delete(program);
+    // Only a helper that says it did its work has done it.
+    if (ran) return exitCode == 0 ? 1 : 0;
     char line[96];
     std::snprintf(line, sizeof line, "CreateProcess Wcestest.exe failed with Errorcode = %ld\n",
                   static_cast<long>(error));

@@ -88,6 +88,14 @@ bool Win32StartupPlatform::ProbeSystemLibrary(std::u16string_view fileName) {
     return true;
 }
 
+bool Win32StartupPlatform::MakeWorkFolder() {
+    if (!workFolder_.Make()) return false;
+    update::SystemUpdatePlatform().folder = *workFolder_.Folder();
+    return true;
+}
+
+void Win32StartupPlatform::RemoveWorkFolder() { workFolder_.Remove(); }
+
 void Win32StartupPlatform::RunWelcomePage() {
     Win32WizardSystem system(update::SystemUpdatePlatform());
     system.RunWelcomePage();

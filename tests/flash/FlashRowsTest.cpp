@@ -122,8 +122,8 @@ const Row kRows[] = {
     {"not a program file", kMain, {}, {}, {}, {2, "no MZ header", {}}, {2, "no MZ header", {}}, FileKind::NotAProgram},
     {"a program without a release", kMain, {}, {}, {}, {2, "not a release (no firmware image", {}},
      {2, "not a release (no firmware image", {}}, FileKind::ProgramWithoutRelease},
-    {"an image that fails its check", kMain, {}, {}, {}, {2, "section 52 runs from byte 21257", {}},
-     {2, "section 52 runs from byte 21257", {}}, FileKind::BrokenImage},
+    {"an image that fails its check", kMain, {}, {}, {}, {2, "a unit of the image runs past the end of its file", {}},
+     {2, "a unit of the image runs past the end of its file", {}}, FileKind::BrokenImage},
 };
 
 // Drops the right to open files regardless of their mode, on this thread, while it lives.

@@ -1,58 +1,59 @@
-// The whole-image check a tool makes before it touches a phone: each row breaks one
-// thing about an otherwise whole image and names the check that must say so.
-
 #include <gtest/gtest.h>
 
-#include "image/FirmwareImage.h"
+#include <vector>
+
 #include "image/ImageCheck.h"
 #include "tests/support/ImageFiles.h"
-#include "tests/support/ScratchFolder.h"
 
 namespace flashwise::test {
 namespace {
 
-TEST(ImageCheck, EachBrokenCheckIsNamed) {
-    struct Row {
-        const char* what;
-        std::size_t at;          // header word to overwrite (0x100: none)
-        std::uint32_t value;
-        std::size_t trim;        // bytes cut from the end of the file
-        const char* says;        // empty: the image is whole
-    } rows[] = {
-        {"whole", 0x100, 0, 0, ""},
-        {"magic", 0x00, 0x13151302, 0, "magic word"},
-        {"tag", 0x08, 0x21454741, 0, "tag"},
-        {"type 0", 0x34, 0, 0, "type 0"},
-        {"type past 16 bits", 0x34, 0x10004, 0, "type 65540"},
-        {"no section", 0x30, 0, 0, "no section"},
-        {"last section one byte short", 0x100, 0, 1, "section 52 runs from byte 1272 to byte 1281 but the image ends at 1280"},
-        // 0xFFFFFFFF + 0x10 wraps in 32 bits to a length that would fit.
-        {"section 51 over 32 bits", 0x18, 0xFFFFFFFFu, 0, "section 51 is 4294967311 bytes"},
+struct CheckRow {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    bool needsUnit;
+    ImageFault expected;
+};
+
+std::vector<std::uint8_t> With(std::vector<std::uint8_t> bytes, std::size_t at, std::uint32_t word) {
+    PutWord(bytes, at, word);
+    return bytes;
+}
+
+TEST(ImageCheck, JudgesTheWholeFileBeforeAnythingIsSent) {
+    ImageSizes one;
+    one.l50 = 4;
+    const std::vector<std::uint8_t> good = ImageFile(one, {1, 2, 3, 4});
+    ImageSizes both51;
+    both51.l51a = 3;
+    both51.l51b = 5;
+    ImageSizes wraps;  // 0xFFFFFF00 + 0x104 is 4 in 32 bits: a 260-byte file would seem to hold it
+    wraps.l50 = 0xFFFFFF00u;
+    wraps.l52 = 0x104;
+    ImageSizes none;
+    std::vector<std::uint8_t> shortFile = good;
+    shortFile.resize(255);
+    std::vector<std::uint8_t> badTag = good;
+    badTag[11] = '_';
+
+    const CheckRow rows[] = {
+        {"one unit, whole", good, true, ImageFault::None},
+        {"two parts of 51 and a trailer", ImageFile(both51, std::vector<std::uint8_t>(8 + 2048, 7)), true,
+         ImageFault::None},
+        {"short of a header", shortFile, false, ImageFault::Short},
+        {"four bytes", {'f', 'a', 'k', 'e'}, false, ImageFault::Short},
+        {"bad magic", With(good, 0, 0x13151302u), true, ImageFault::Magic},
+        {"bad tag", badTag, true, ImageFault::Tag},
+        {"type 0", ImageFile(one, {1, 2, 3, 4}, 0), true, ImageFault::Type},
+        {"type wider than 16 bits", ImageFile(one, {1, 2, 3, 4}, 0x10004), true, ImageFault::Type},
+        {"a unit one byte past the end", ImageFile(one, {1, 2, 3}), true, ImageFault::UnitPastEnd},
+        {"the last part of 54 past the end", With(good, 0x2C, 1), true, ImageFault::UnitPastEnd},
+        {"sizes that wrap in 32 bits", ImageFile(wraps, {1, 2, 3, 4}), true, ImageFault::UnitPastEnd},
+        {"no unit, one needed", ImageFile(none, {}), true, ImageFault::NoUnit},
+        {"no unit, none needed", ImageFile(none, {}), false, ImageFault::None},
     };
-    ScratchFolder folder;
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        ImageSizes sizes;
-        sizes.l50 = 1000;
-        sizes.l51a = 4;
-        sizes.l51b = 12;
-        sizes.l52 = 9;
-        auto bytes = ImageFile(sizes, SampleData(1000 + 0x10 + 9));
-        if (row.at != 0x100) PutWord(bytes, row.at, row.value);
-        if (row.at == 0x18) PutWord(bytes, 0x14, 0x10);
-        if (row.at == 0x30) {
-            PutWord(bytes, 0x14, 0);
-            PutWord(bytes, 0x18, 0);
-            PutWord(bytes, 0x24, 0);
-        }
-        bytes.resize(bytes.size() - row.trim);
-        const auto path = folder / "image.abi";
-        WriteFile(path, bytes);
-        CFirmwareImage image;
-        ASSERT_TRUE(image.OpenImage(path));
-        const ImageCheck check = CheckWholeImage(image, bytes.size());
-        EXPECT_EQ(check.whole, *row.says == '\0');
-        EXPECT_NE(check.failure.find(row.says), std::string::npos) << check.failure;
+    for (const CheckRow& row : rows) {
+        EXPECT_EQ(CheckImage(row.bytes.data(), row.bytes.size(), row.needsUnit), row.expected) << row.name;
     }
 }
 

@@ -6,15 +6,18 @@ phone's state, the boot loader's faults, the services' options, files in the way
 
   scenarios.py --build BUILD --path xp|vista ROW
 
-The harness gives FLASHWISE_PROGRAM (the program's copy, whose folder is the working
-folder), FLASHWISE_GUIDRIVER, FLASHWISE_TEST_DIR and FLASHWISE_WINE_STATE.
+The harness gives FLASHWISE_PROGRAM (the program's copy, whose folder is the current
+folder it runs in), FLASHWISE_GUIDRIVER, FLASHWISE_TEST_DIR and FLASHWISE_WINE_STATE. The
+program writes its files into a private work folder of its own in the prefix's
+C:\windows\temp, which every row finds removed at the end.
 
 A row's steps are tuples (verb, arguments...) that Run carries out in order; after the
-last step every row also checks that the program wrote no file it left behind and
-that the desktop's synchronisation link is up.
+last step every row also checks that the program left no file beside itself and no
+work folder behind, and that the desktop's synchronisation link is up.
 """
 
 import argparse
+import glob
 import os
 import subprocess
 import sys
@@ -36,7 +39,8 @@ PHONE = {"oem": "Krov Q512", "language": "FRA", "os": "5.2", "battery": "80", "r
 # is the benchmark's (bench/wizard_update_bench.py).
 PROBE_BOUND_MS = 500
 STALL_CONTEXT_MS = 500
-FILES_IN_THE_WAY = "files_in_the_way"
+PLANTED = "planted"
+NAMES_NOT_BARE = "names_not_bare"
 EVENT_NAMES = ("GetVersionThread", "WrongDevice", "WrongLanguage", "DLSPBOOTLAODER", "DLError", "DLThread",
                "SetupConnectionSuccess", "SetupConnectionFail")
 
@@ -87,8 +91,32 @@ ROWS = [
         phone={"init_blocks": "1"}, balanced=False),
     Row("device_mode_copy_fails", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED,
         phone={"create_file_fails": r"\windows\DeviceMode.exe"}),
-    Row("image_write_fails", TO_UPDATE_PAGE + [("update", MESSAGE), ("message", 36, "OK")] + FAILED,
-        before=FILES_IN_THE_WAY),
+    # A folder where the boot-loader image file goes: writing it fails, before the phone
+    # is touched.
+    Row("image_write_fails", TO_UPDATE_PAGE + [("in_the_way", "Tarn_G4_SPBL.abi"), ("update", MESSAGE),
+                                               ("message", 36, "OK")] + FAILED + [("phone_untouched",)]),
+    # Another program of the user tries to change the image files all through the update.
+    Row("files_swapped", TO_UPDATE_PAGE + [
+        ("swapper", "start"), ("update", "finish"), ("swapper", "stop"), ("flash", "image"), ("finish",),
+        ("ends",)]),
+    # A desktop helper of someone else's beside the program (the current folder too) and
+    # in the work folder: the wizard writes its own before every run.
+    Row("planted_helper", [("plant", "wcestest.exe")] + TO_UPDATE_PAGE + [
+        ("update", "finish"), ("flash", "image"), ("finish",), ("ends",), ("planted_never_ran",)],
+        paths=("xp",), before=PLANTED),
+    # Releases with a broken image (tests/wizard/releases): refused before the phone is
+    # touched, so it never leaves its system.
+    Row("image_fails_check", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED + [("phone_untouched",)]),
+    Row("image_without_unit", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED + [("phone_untouched",)]),
+    Row("boot_loader_image_fails", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED + [("phone_untouched",)],
+        phone={"os": "5.1"}),
+    # A translation beside the program names the image files "../Tarn_G4.abi" and
+    # "../Tarn_G4_SPBL.abi": the update fails before anything is written or sent.
+    Row("image_names_not_bare", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED + [
+        ("phone_untouched",), ("nothing_written_outside",)], before=NAMES_NOT_BARE),
+    # The same broken boot-loader image does not matter to a phone that needs no boot-loader pass.
+    Row("boot_loader_image_unused", TO_UPDATE_PAGE + [("update", "finish"), ("flash", "image"), ("finish",),
+                                                      ("ends",)]),
     # The one row per path that sits through the set-up wait's whole real minute.
     Row("boot_loader_never_appears", TO_UPDATE_PAGE + [("update", MESSAGE), ("setup_waits", 1), ("gave_up", 60)] +
         FAILED + [("flash", ), ("desktop_released_and_restored",)], phone={"boot_loader_starts": "0"}),
@@ -122,19 +150,42 @@ class Run:
         self.progress = []        # (s, position) during the update
         self.messages = []        # text ids of every message box answered
         self.holder = None
-        self.traps = []
         self.update_pressed = None
+        self.swapper = None
+        self.prefix = winetest.State(self.state).prefix
+        self.temp = os.path.join(self.prefix, "drive_c", "windows", "temp")
+        self.folders_before = set(self.private_folders())
+        self.marker = os.path.join(self.folder, "planted.ran")
 
     # -- the world and the program ---------------------------------------------------
 
+    def private_folders(self):
+        return glob.glob(os.path.join(self.temp, "Flashwise-*"))
+
+    def work_folder(self):
+        """The run's private work folder: the one that was not there before it started."""
+        made = [f for f in self.private_folders() if f not in self.folders_before]
+        equal(len(made), 1, "private work folders made by the run: %r" % made)
+        return made[0]
+
+    def planted_program(self):
+        return os.path.join(self.build, "tests", "wizard", "PlantedProgram.exe")
+
     def start(self):
         self.world.up()
-        if self.row.before == FILES_IN_THE_WAY:
-            # A folder where the boot-loader image file goes: writing it fails.
-            os.makedirs(os.path.join(self.workdir, "Tarn_G4_SPBL.abi"))
-            self.traps.append("Tarn_G4_SPBL.abi")
         env = dict(os.environ)
         env.update(self.world.env)
+        if self.row.before == PLANTED:
+            # Beside the program, which is also the current folder it is started in.
+            import shutil
+            shutil.copyfile(self.planted_program(), os.path.join(self.workdir, "wcestest.exe"))
+            env["FLASHWISE_PLANTED_MARKER"] = winetest.windows_path(self.marker)
+        if self.row.before == NAMES_NOT_BARE:
+            import shutil
+            # Named after the program's copy, as the program looks for it.
+            shutil.copyfile(os.path.join(self.build, "tests", "wizard", "names-not-bare", "FlashwiseCHT.dll"),
+                            os.path.splitext(self.program)[0] + "CHT.dll")
+            env["LC_ALL"] = "zh_TW.UTF-8"  # the user-interface language that takes the translation
         if self.row.before == "signalled_events":
             self.holder = subprocess.Popen(
                 [winetest.WINE, os.path.join(self.build, "tests", "wizard", "NamedEventHolder.exe")] +
@@ -153,6 +204,15 @@ class Run:
         if self.driver:
             self.driver.ask("kill")
             self.driver.close()
+        # A program ended by force (a failed row) cannot remove its work folder; the
+        # prefix outlives the row, so the row does (after the checks have looked).
+        import shutil
+        for folder in self.private_folders():
+            if folder not in self.folders_before:
+                shutil.rmtree(folder, ignore_errors=True)
+        if self.swapper:
+            self.swapper.stdin.close()
+            self.swapper.wait(timeout=15)
         if self.holder:
             self.holder.stdin.close()
             try:
@@ -357,6 +417,48 @@ class Run:
             check(len(releases) > 1, "the release was not tried again and again: %d time(s)" % len(releases))
         equal(self.world.acts("bridge", "open"), [], "opens of the boot loader the bridge let through")
 
+    def step_plant(self, name):
+        """Someone else's program under the helper's name in the work folder (which only
+        administrators could write on Windows; Wine keeps no access lists)."""
+        import shutil
+        shutil.copyfile(self.planted_program(), os.path.join(self.work_folder(), name))
+
+    def step_planted_never_ran(self):
+        check(not os.path.exists(self.marker), "a planted program ran: %r" %
+              (open(self.marker).read() if os.path.exists(self.marker) else ""))
+        self.step_desktop_released_and_restored()
+
+    def step_nothing_written_outside(self):
+        for folder in (self.temp, os.path.dirname(self.workdir), self.workdir):
+            equal(wizard.remaining_files(folder, wizard.IMAGE_FILES), [], "image files in %s" % folder)
+
+    def step_in_the_way(self, name):
+        os.makedirs(os.path.join(self.work_folder(), name))
+
+    def step_phone_untouched(self):
+        """The phone never left its system: no helper was started that restarts it."""
+        started = [a for a in self.world.acts("rapi", "CeCreateProcess")
+                   if "DeviceMode" in repr(a.fields) or "SysReboot" in repr(a.fields)]
+        equal(started, [], "processes started on the phone")
+        equal(self.world.acts("bridge", "open"), [], "opens of the boot loader")
+
+    def step_swapper(self, what):
+        if what == "start":
+            env = dict(os.environ)
+            env.update(self.world.env)
+            self.swapper = subprocess.Popen(
+                [winetest.WINE, os.path.join(self.build, "tests", "wizard", "FileSwapper.exe"),
+                 winetest.windows_path(self.work_folder()), "Tarn_G4.abi", "Tarn_G4_SPBL.abi"],
+                env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, start_new_session=True)
+            check(self.swapper.stdout.readline().strip() == b"ready", "the swapper did not start")
+            return
+        self.swapper.stdin.close()
+        verdict = self.swapper.stdout.readline().decode().split()
+        self.swapper.wait(timeout=15)
+        self.swapper = None
+        print("  swapper: %s" % " ".join(verdict))
+        check(len(verdict) == 4 and int(verdict[1]) > 0, "the swapper never found the image files: %r" % verdict)
+
     def step_setup_waits(self, count):
         equal(self.desk.shown_count(SETUP), count, "set-up waits shown")
 
@@ -403,7 +505,9 @@ class Run:
         equal(self.driver.exit_code(WAIT_S * 1000), 0, "the program's exit code")
 
     def step_no_helper_files(self):
-        equal(wizard.remaining_files(self.workdir, wizard.HELPER_FILES), [], "helper files left")
+        equal(wizard.remaining_files(self.workdir, wizard.HELPER_FILES), [], "helper files left beside the program")
+        for folder in [f for f in self.private_folders() if f not in self.folders_before]:
+            equal(wizard.remaining_files(folder, wizard.HELPER_FILES), [], "helper files left in the work folder")
 
     def step_text_count(self, number, count):
         equal(self.messages.count(number), count, "message boxes with text %d" % number)
@@ -452,8 +556,11 @@ class Run:
     # -- every row -------------------------------------------------------------------
 
     def final_checks(self):
-        equal(wizard.remaining_files(self.workdir, [f for f in wizard.WRITTEN_FILES if f not in self.traps]), [],
-              "files the program left in its working folder")
+        planted = ["wcestest.exe"] if self.row.before == PLANTED else []
+        equal(wizard.remaining_files(self.workdir, [f for f in wizard.WRITTEN_FILES if f not in planted]), [],
+              "files the program wrote beside itself")
+        equal([f for f in self.private_folders() if f not in self.folders_before], [],
+              "private work folders left behind")
         desktop = self.world.phone_state().get("desktop", {})
         if self.path == "xp":
             equal(desktop.get("connection_types"), "10", "the connection manager's types at the end")

@@ -6,8 +6,8 @@
 #include <fstream>
 #include <system_error>
 
-#include "image/FirmwareImage.h"
 #include "image/ImageCheck.h"
+#include "image/WorkFolder.h"
 #include "package/ReleaseText.h"
 #include "tools/flashwise-flash/Interrupt.h"
 
@@ -27,12 +27,6 @@ std::string Narrow(const std::u16string& text) {
     std::string out;
     for (const char16_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
     return out;
-}
-
-// A name from the release's string table is used only as a plain file name.
-bool PlainFileName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\\') == std::string::npos && name.size() <= 200;
 }
 
 }  // namespace
@@ -89,8 +83,10 @@ bool ShippedRelease::WriteImage(std::uint32_t binId, unsigned nameId, const char
         image->failure = "the release carries no image in BIN " + std::to_string(binId);
         return true;
     }
-    std::string name = String(nameId);
-    if (!PlainFileName(name)) name = fallbackName;
+    // The name reaches the boot loader in the request block; one that is not a bare
+    // file name would lead out of the folder, so the usual name stands in.
+    const auto text = file_.String(nameId);
+    std::string name = text && WorkFolder::IsBareFileName(*text) ? Narrow(*text) : fallbackName;
     image->path = folder_ / name;
     image->length = entry.bytes.size;
     std::ofstream out(image->path, std::ios::binary);
@@ -100,14 +96,9 @@ bool ShippedRelease::WriteImage(std::uint32_t binId, unsigned nameId, const char
         *error = "cannot write its image to " + image->path.string();
         return false;
     }
-    CFirmwareImage opened;
-    if (!opened.OpenImage(image->path)) {
-        *error = "cannot read its image back from " + image->path.string();
-        return false;
-    }
-    const ImageCheck check = CheckWholeImage(opened, image->length);
-    image->whole = check.whole;
-    image->failure = check.failure;
+    const ImageFault fault = CheckImage(entry.bytes.data, entry.bytes.size, true);
+    image->whole = fault == ImageFault::None;
+    image->failure = ImageFaultText(fault);
     return true;
 }
 

@@ -13,6 +13,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -132,6 +135,27 @@ void RestartPhoneNormally() {
     Check(store.Ok() && store.Save(), "the phone restarts normally after the download");
 }
 
+// The helpers as a release carries them, read from their files: what the update checks
+// the files it writes against.
+class HelperPackage final : public PackagePayloads {
+public:
+    void Add(unsigned id, const std::filesystem::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        binaries_[id].assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    bool ReadBinary(unsigned id, const std::uint8_t** data, std::size_t* size) override {
+        const auto found = binaries_.find(id);
+        if (found == binaries_.end()) return false;
+        *data = found->second.data();
+        *size = found->second.size();
+        return true;
+    }
+    std::u16string Text(unsigned) override { return {}; }
+
+private:
+    std::map<unsigned, std::vector<std::uint8_t>> binaries_;
+};
+
 struct Paths {
     std::filesystem::path results, deviceMode, sysReboot, wcestest;
 };
@@ -148,9 +172,13 @@ int Run(bool xp, const Paths& paths) {
     sizes.l53 = 3;
     test::WriteImage(work.Path() / "Tarn_G4.abi", sizes);
 
+    HelperPackage package;
+    package.Add(146, paths.deviceMode);
+    package.Add(103, paths.sysReboot);
+    package.Add(150, paths.wcestest);
     UnpausedLinks links;
     const UpdatePlatform& system = SystemUpdatePlatform();
-    UpdatePlatform platform{system.rapi,  system.files,  system.package, system.services, system.shell,
+    UpdatePlatform platform{system.rapi,  system.files,  package, system.services, system.shell,
                             system.messages, system.ticks, links,        system.waits,    system.events,
                             system.threads, system.windows, WorkFolder(work.Path())};
     const std::unique_ptr<CDownloadAgent> agent = NewDownloadAgent(platform, GetVersion());
