@@ -256,6 +256,10 @@ def up(args, state):
             raise winetest.HarnessError("the boot-loader routes did not come up")
 
     transport = "serial" if args.windows == "xp" else "winusb"
+    if args.windows == "xp":
+        # Taken down after the bridge has gone: a driver that stops while the bridge
+        # still runs may sit out a whole answer bound of its own before it unloads.
+        did("serial-driver")
     bridge = start_detached([winetest.WINE, built.bridge, "--out", winetest.windows_path(results), "--port-file",
                           winetest.windows_path(port_file), "--transport", transport, "--capture",
                           "--phone", winetest.windows_path(phone), "--idle-timeout-ms", lifetime_ms] +
@@ -281,7 +285,6 @@ def up(args, state):
     if args.windows == "xp":
         # The serial devices exist while the driver runs, so the driver starts when the
         # phone has restarted into its boot loader (a watcher of the phone's state).
-        did("serial-driver")
         pid = start_detached([sys.executable, os.path.abspath(__file__), "watch", "--state", state.root,
                               "--world", folder, "--port", str(port), "--lifetime-s", str(args.lifetime_s)],
                              os.environ.copy(), os.path.join(folder, "watch.log")).pid

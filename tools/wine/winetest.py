@@ -159,7 +159,9 @@ def install_file(source, target):
 # world starts when its phone enters the boot loader and stops when it goes down.
 SERIAL_SERVICE = "FlashwiseSerialSim"
 SERIAL_PARAMETERS = r"HKLM\System\CurrentControlSet\Services\%s\Parameters" % SERIAL_SERVICE
-SERIAL_SETTLE_S = 30
+# Above the driver's own bound for an answer of the bridge (30 s), which a stop may
+# have to sit out.
+SERIAL_SETTLE_S = 45
 SERVICE_STOPPED, SERVICE_RUNNING = 1, 4
 
 
