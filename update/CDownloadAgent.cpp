@@ -4,6 +4,7 @@
 
 #include "app/PlatformPath.h"
 #include "res/ResourceIds.h"
+#include "update/RunRecord.h"
 #include "update/ServiceControl.h"
 
 namespace flashwise::update {
@@ -25,9 +26,13 @@ int CDownloadAgent::SetDesktopLink(bool enable, bool) {
     // find a wcestest.bat or .com planted in the working folder, and run it elevated.
     // Each run is waited for (bounded), so that the runs act in the order they were
     // made: a release still under way must not undo the restore that follows it.
+    // A release is written down first, so that a run that dies before the restore does
+    // not leave the desktop without its link.
+    if (!enable && !RecordDesktopLinkRelease(platform_)) return 0;
     std::uint32_t error = 0;
     if (platform_.shell.RunHidden(platform_.folder.File(std::u16string_view(kDesktopHelperFile)),
                                   enable ? kRestoreParameters : kReleaseParameters, kDesktopHelperWaitMs, &error)) {
+        if (enable) ForgetRun(platform_);
         return 1;
     }
     char line[96];
@@ -59,8 +64,17 @@ int CDownloadAgentVista::SetDesktopLink(bool enable, bool reportFailure) {
     ServiceManager& services = platform_.services;
     Ticks& ticks = platform_.ticks;
     if (enable) {
+        if (const std::optional<RunRecord> record = RecordedRun(platform_); record && !record->services.empty()) {
+            return RestoreRecordedServices(*record);
+        }
         ControlDeviceService(services, ticks, "START", "RapiMgr");
         return ControlDeviceService(services, ticks, "START", "WcesComm") ? 1 : 0;
+    }
+    // Before the first stop: how each service was set up and whether it ran, kept where
+    // it outlives this process. Without that record nothing is changed.
+    if (!RecordServicesBeforeChange(platform_, {u"WcesComm", u"RapiMgr"})) {
+        if (reportFailure) platform_.messages.NotifyOnTop(IDS_STOP_WCESCOMM_FAILED);
+        return 0;
     }
     if (!ControlDeviceService(services, ticks, "STOP", "WcesComm") &&
         !ControlDeviceService(services, ticks, "STOP", "WcesComm")) {
@@ -73,6 +87,21 @@ int CDownloadAgentVista::SetDesktopLink(bool enable, bool reportFailure) {
         return 0;
     }
     return 1;
+}
+
+int CDownloadAgentVista::RestoreRecordedServices(const RunRecord& record) {
+    // In the reverse order of their stops: "RapiMgr", then "WcesComm", whose result counts.
+    bool all = true;
+    bool wcesComm = false;
+    for (auto service = record.services.rbegin(); service != record.services.rend(); ++service) {
+        const bool restored = RestoreDeviceService(platform_.services, platform_.ticks, service->name,
+                                                   service->startType, service->state);
+        all = all && restored;
+        if (service->name == u"WcesComm") wcesComm = restored;
+    }
+    // Kept when a service could not be put back: the next start tries again.
+    if (all) ForgetRun(platform_);
+    return wcesComm ? 1 : 0;
 }
 
 std::unique_ptr<CConnManager> CDownloadAgentVista::CreateConnManager() { return platform_.links.NewWinUsbLink(); }

@@ -124,6 +124,12 @@ bool ExtractHelperFiles(UpdatePlatform& platform) {
     return true;
 }
 
+bool ExtractDesktopHelper(UpdatePlatform& platform) {
+    bool readable = false;
+    std::uint32_t error = 0;
+    return WritePayload(platform, IDBIN_WCESTEST, kDesktopHelperFile, false, &readable, &error);
+}
+
 bool ExtractImageFiles(UpdatePlatform& platform, WindowRef page) {
     struct ImageFile {
         unsigned binaryId;

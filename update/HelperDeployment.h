@@ -31,6 +31,9 @@ extern const HelperFile kHelperFiles[4];
 // package or written (the files written before it stay).
 bool ExtractHelperFiles(UpdatePlatform& platform);
 
+// Writes wcestest.exe alone, for restoring the synchronisation link of a run that died.
+bool ExtractDesktopHelper(UpdatePlatform& platform);
+
 // Writes the image file and the boot-loader image file. A write that fails shows text
 // 35 when the system ran out of memory, else 36, owned by `page`, and returns false.
 bool ExtractImageFiles(UpdatePlatform& platform, WindowRef page);

@@ -8,9 +8,11 @@
 #include "app/CRUVuveMainApp.h"
 #include "app/SatelliteName.h"
 #include "app/win/PackageMessage.h"
+#include "app/win/SingleInstance.h"
 #include "app/win/Win32WizardSystem.h"
 #include "link/win/SystemLibrary.h"
 #include "package/Package.h"
+#include "update/RunRecord.h"
 #include "update/win/SystemUpdatePlatform.h"
 
 namespace flashwise::app {
@@ -87,6 +89,12 @@ bool Win32StartupPlatform::ProbeSystemLibrary(std::u16string_view fileName) {
     FreeLibrary(library);
     return true;
 }
+
+bool Win32StartupPlatform::FirstCopy() { return ClaimSingleInstance(); }
+
+void Win32StartupPlatform::BringFirstCopyForward() { BringRunningCopyForward(); }
+
+void Win32StartupPlatform::ActOnLeftRecord() { update::ActOnLeftRecord(update::SystemUpdatePlatform()); }
 
 void Win32StartupPlatform::RunWelcomePage() {
     Win32WizardSystem system(update::SystemUpdatePlatform());

@@ -16,6 +16,9 @@ public:
     std::uint32_t PackedVersion() override;
     bool ProbeSystemLibrary(std::u16string_view fileName) override;
     void RunWelcomePage() override;
+    bool FirstCopy() override;
+    void BringFirstCopyForward() override;
+    void ActOnLeftRecord() override;
 };
 
 }  // namespace flashwise::app

@@ -89,7 +89,7 @@ TEST(SetupConnection, WindowEventsAndThreadInTheirOrder) {
     ASSERT_TRUE(SetupConnection(fake.platform, &agent, u"Tarn_G4.abi"));
     const std::vector<std::string> expected{
         "window shown", "event Create SetupConnectionSuccess", "event Create SetupConnectionFail", "thread start",
-        "shell run wcestest.exe /c:", "link made serial", "link Open serial ok", "event Set SetupConnectionSuccess",
+        "record saved", "shell run wcestest.exe /c:", "link made serial", "link Open serial ok", "event Set SetupConnectionSuccess",
         "thread end",
         // Input is dispatched round after round until the signal is seen.
         "ui dispatch", "ui wake input", "ui dispatch", "ui wake input", "ui dispatch", "ui wake SetupConnectionSuccess",

@@ -247,7 +247,7 @@ TEST(HelperRemoval, DeletionsInOrderAndTheCleanUpAfterAFailure) {
         EXPECT_EQ(fake.ticks.Now(), 1000u);
     }
     EXPECT_EQ(fake.log.Lines(),
-              (std::vector<std::string>{"shell run wcestest.exe /c:su", "file Delete SysReboot.exe",
+              (std::vector<std::string>{"shell run wcestest.exe /c:su", "record removed", "file Delete SysReboot.exe",
                                         "file Delete DeviceSpy.exe", "file Delete DeviceMode.exe",
                                         "file Delete wcestest.exe", "file Delete Tarn_G4.abi",
                                         "file Delete Tarn_G4_SPBL.abi", "file Delete ExtRom.tmp",

@@ -167,9 +167,10 @@ TEST(VistaDesktopLink, OrderOfRequestsAndTriesOfARefusedStop) {
     fake.services.services[u"WcesComm"] = Service{kStopped, kDisabled};
     fake.services.services[u"RapiMgr"] = Service{kStopped, kDisabled};
     EXPECT_EQ(agent.SetDesktopLink(true, false), 1);
+    // Back as the refused release found them, running and automatic; the record then goes.
     EXPECT_EQ(fake.log.Lines(), (std::vector<std::string>{"service StartType RapiMgr 2", "service Start RapiMgr",
-                                                          "service StartType WcesComm 2",
-                                                          "service Start WcesComm"}));
+                                                          "service StartType WcesComm 2", "service Start WcesComm",
+                                                          "record removed"}));
 }
 
 }  // namespace

@@ -538,6 +538,9 @@ public:
     std::uint32_t PackedVersion() override { return GetVersion(); }
     bool ProbeSystemLibrary(std::u16string_view) override { return true; }
     void RunWelcomePage() override {}
+    bool FirstCopy() override { return true; }
+    void BringFirstCopyForward() override {}
+    void ActOnLeftRecord() override {}
 };
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "tests/support/update/FakeUpdatePlatform.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <fstream>
 
@@ -418,8 +420,17 @@ void FakeWaits::DispatchQueued() {
 }
 
 WakeResult FakeWaits::WaitForHandlesOrInput(const std::vector<WaitHandle>& handles, std::uint32_t timeoutMs) {
+    if (failingWaits > 0) {
+        --failingWaits;
+        log_.Add("ui wake failed");
+        return {Wake::Failed, 0};
+    }
+    const auto never = [](const char* how) {
+        ADD_FAILURE() << "the user-interface thread waits without end for what can never happen (" << how << ")";
+    };
     if (scheduler != nullptr) {
         const WakeResult woke = scheduler->Wait(handles, timeoutMs, true);
+        if (woke.wake == Wake::Failed) never("nothing is left to run and no deadline");
         switch (woke.wake) {
         case Wake::Handle: log_.Add("ui wake " + static_cast<FakeWaitable*>(handles[woke.index])->name); break;
         case Wake::Input: log_.Add("ui wake input"); break;
@@ -443,10 +454,26 @@ WakeResult FakeWaits::WaitForHandlesOrInput(const std::vector<WaitHandle>& handl
     }
     log_.Add("ui wake timeout");
     // Nothing can change while the only thread waits: a wait for ever would hang.
-    return {timeoutMs == kWaitForever ? Wake::Failed : Wake::TimedOut, 0};
+    if (timeoutMs == kWaitForever) {
+        never("no handle is signalled");
+        return {Wake::Failed, 0};
+    }
+    return {Wake::TimedOut, 0};
 }
 
 std::unique_ptr<WaitWindow> FakeWindows::ShowSetupConnection() { return std::make_unique<FakeWaitWindow>(log_); }
+
+bool FakeRecordStore::Save(const RunRecord& record) {
+    log_.Add(saveFails ? "record not saved" : "record saved");
+    if (saveFails) return false;
+    stored = record;
+    return true;
+}
+
+void FakeRecordStore::Remove() {
+    log_.Add("record removed");
+    stored.reset();
+}
 
 // ---- the whole platform
 
@@ -454,7 +481,7 @@ FakeUpdatePlatform::FakeUpdatePlatform(std::uint32_t startTick)
     : ticks(startTick),
       folder(scratch.Path()),
       platform{rapi, files, package, services, shell, messages, ticks, links, waits, events, threads, windows,
-               WorkFolder(folder)} {}
+               WorkFolder(folder), &record} {}
 
 FakeScheduler& FakeUpdatePlatform::UseScheduler() {
     if (!scheduler) {

@@ -318,10 +318,13 @@ private:
     CallLog& log_;
 };
 
+// A wait that nothing can ever end fails the test (and returns as a failed wait, so the
+// logic under test unwinds); a failed wait a test wants is scripted.
 class FakeWaits : public UiWaits {
 public:
     explicit FakeWaits(CallLog& log) : log_(log) {}
     int inputWakes = 0;  // handed out before the handles are looked at
+    int failingWaits = 0;  // the next this many waits fail at once
     FakeScheduler* scheduler = nullptr;
     void DispatchQueued() override;
     WakeResult WaitForHandlesOrInput(const std::vector<WaitHandle>& handles, std::uint32_t timeoutMs) override;
@@ -334,6 +337,20 @@ class FakeWindows : public WaitWindows {
 public:
     explicit FakeWindows(CallLog& log) : log_(log) {}
     std::unique_ptr<WaitWindow> ShowSetupConnection() override;
+
+private:
+    CallLog& log_;
+};
+
+// The run's record, in memory. Lines: "record saved", "record removed".
+class FakeRecordStore : public RunRecordStore {
+public:
+    explicit FakeRecordStore(CallLog& log) : log_(log) {}
+    std::optional<RunRecord> stored;
+    bool saveFails = false;
+    std::optional<RunRecord> Load() override { return stored; }
+    bool Save(const RunRecord& record) override;
+    void Remove() override;
 
 private:
     CallLog& log_;
@@ -357,6 +374,7 @@ public:
     FakeThreads threads{log};
     FakeWaits waits{log};
     FakeWindows windows{log};
+    FakeRecordStore record{log};
     ScratchFolder scratch;
     std::filesystem::path folder;
     UpdatePlatform platform;
