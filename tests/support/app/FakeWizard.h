@@ -99,7 +99,7 @@ private:
 
 // The whole wizard's fakes over one update platform.
 struct FakeWizard {
-    FakeWizard() = default;
+    explicit FakeWizard(std::uint32_t startTick = 0) : fake(startTick) {}
     // The scheduler's parked workers unwind while everything they use still lives.
     ~FakeWizard() { fake.scheduler.reset(); }
 

@@ -366,7 +366,7 @@ WaitHandle FakeEvents::OpenNamed(std::u16string_view name) {
 bool FakeEvents::Set(WaitHandle event) {
     auto* e = static_cast<FakeWaitable*>(event);
     log_.Add("event Set " + e->name);
-    e->signalled = true;
+    e->signalled = takenByOthers.count(std::u16string(e->name.begin(), e->name.end())) == 0;
     return true;
 }
 
@@ -420,8 +420,7 @@ void FakeWaits::DispatchQueued() {
 }
 
 WakeResult FakeWaits::WaitForHandlesOrInput(const std::vector<WaitHandle>& handles, std::uint32_t timeoutMs) {
-    if (failingWaits > 0) {
-        --failingWaits;
+    if (failingWaits.count(waits_++) != 0) {
         log_.Add("ui wake failed");
         return {Wake::Failed, 0};
     }

@@ -224,9 +224,11 @@ public:
     std::string output;
     std::vector<std::filesystem::path> programs;
     std::vector<std::uint32_t> waits;
+    std::function<void()> whileRunning;
     bool RunHidden(const std::filesystem::path& program, std::u16string_view parameters, std::uint32_t waitMs,
                    std::uint32_t* failure) override {
         log_.Add("shell run " + program.filename().string() + Narrow(parameters));
+        if (whileRunning) whileRunning();
         programs.push_back(program);
         waits.push_back(waitMs);
         if (fails) *failure = error;
@@ -288,6 +290,8 @@ public:
     explicit FakeEvents(CallLog& log) : log_(log) {}
     // As another process or an earlier pass would leave it.
     void SignalFromOutside(const std::u16string& name) { Named(name).signalled = true; }
+    // Another process waits on these and takes every signal given to them.
+    std::set<std::u16string> takenByOthers;
     int OpenHandles() const;
 
     WaitHandle CreateNamed(std::u16string_view name, bool manualReset) override;
@@ -324,13 +328,14 @@ class FakeWaits : public UiWaits {
 public:
     explicit FakeWaits(CallLog& log) : log_(log) {}
     int inputWakes = 0;  // handed out before the handles are looked at
-    int failingWaits = 0;  // the next this many waits fail at once
+    std::set<int> failingWaits;  // these waits (from 0, in the order made) fail at once
     FakeScheduler* scheduler = nullptr;
     void DispatchQueued() override;
     WakeResult WaitForHandlesOrInput(const std::vector<WaitHandle>& handles, std::uint32_t timeoutMs) override;
 
 private:
     CallLog& log_;
+    int waits_ = 0;
 };
 
 class FakeWindows : public WaitWindows {
