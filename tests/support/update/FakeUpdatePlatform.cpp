@@ -429,7 +429,7 @@ WakeResult FakeWaits::WaitForHandlesOrInput(const std::vector<WaitHandle>& handl
     };
     if (scheduler != nullptr) {
         const WakeResult woke = scheduler->Wait(handles, timeoutMs, true);
-        if (woke.wake == Wake::Failed) never("nothing is left to run and no deadline");
+        if (woke.wake == Wake::Failed) never("nothing left to happen would end it");
         switch (woke.wake) {
         case Wake::Handle: log_.Add("ui wake " + static_cast<FakeWaitable*>(handles[woke.index])->name); break;
         case Wake::Input: log_.Add("ui wake input"); break;
