@@ -79,14 +79,17 @@ ROWS = [
     Row("fetch_timeout", [("next", "keys"), ("update_page", "fail"), ("set_phone", {"init_blocks": "0"}),
                           ("versions_stay_unknown",)] + QUIT_UPDATE_PAGE,
         phone={"init_blocks": "1"}, balanced=False),
-    Row("device_mode_copy_fails", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED,
+    Row("device_mode_copy_fails", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED +
+        [("phone_files_created", ("DeviceSpy.exe", True), ("DeviceMode.exe", False)), ("stopped_at", 0, 0, 0)],
         phone={"create_file_fails": r"\windows\DeviceMode.exe"}),
     Row("image_write_fails", TO_UPDATE_PAGE + [("update", MESSAGE), ("message", 36, "OK")] + FAILED,
         before=FILES_IN_THE_WAY),
     Row("boot_loader_never_appears", TO_UPDATE_PAGE + [("update", MESSAGE), ("setup_waits", 1)] + FAILED +
         [("flash", )], phone={"boot_loader_starts": "0"}),
-    Row("unit_rejected", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED, faults=("result-code:data:0:0x88",)),
-    Row("link_vanishes", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED, faults=("vanish:data:1:0:65536",)),
+    Row("unit_rejected", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED + [("stopped_at", 1, 1, 1), ("flash",)],
+        faults=("result-code:data:0:0x88",)),
+    Row("link_vanishes", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED + [("stopped_at", 1, 1, 0)],
+        faults=("vanish:data:1:0:65536",)),
     Row("cancel_update_page", TO_UPDATE_PAGE + QUIT_UPDATE_PAGE),
     Row("events_left_signalled", TO_UPDATE_PAGE + [
         ("update", "finish"), ("flash", "image"), ("finish",), ("ends",)], before="signalled_events"),
@@ -117,6 +120,8 @@ ROW_NAMES = {row.name: row for row in ROWS}
 
 WAIT_S = 30
 UPDATE_S = 240
+PROGRESS_STEP_S = 8
+PROGRESS_SLACK_S = 3
 
 
 class Run:
@@ -328,6 +333,14 @@ class Run:
         positions = [p for _, p in self.progress]
         print("  progress bar: %s" % ", ".join("%d at %.0f s" % (p, t) for t, p in self.progress))
         check(positions == sorted(positions), "the progress bar went back: %r" % self.progress)
+        # The bar steps once every 8 s from the first pass on: an update that wrote the
+        # phone for longer must show a step (a few seconds' slack for the sampling).
+        began = [t for event, w, t in self.desk.timeline if event == "gone" and w.kind == SETUP]
+        if began:
+            writing = time.monotonic() - began[0]
+            print("  the phone was written for %.1f s" % writing)
+            if writing > PROGRESS_STEP_S + PROGRESS_SLACK_S:
+                check(max(positions or [0]) >= 1, "the progress bar never moved in %.1f s" % writing)
         if end == "finish":
             check(self.desk.present(FINISH), "a message instead of the finish page: %r" % self.desk.present(MESSAGE))
             self.page = self.desk.present(FINISH)[0]
@@ -446,6 +459,20 @@ class Run:
                 "%s %.1f ms" % item for item in self.figures.items())))
         check(worst is not None, "no responsiveness figure was taken")
         check(worst < PROBE_BOUND_MS, "a message to the page took %.1f ms to be answered" % worst)
+
+    def step_phone_files_created(self, *files):
+        """The files the program created on the phone, in order, and whether each
+        creation worked."""
+        made = [(a.fields.get("path", "").split("\\")[-1], a.fields.get("handle") != "invalid")
+                for a in self.world.acts("rapi", "CeCreateFile")]
+        equal(made, list(files), "files created on the phone")
+
+    def step_stopped_at(self, setups, opened, judged):
+        """Where a failed update stopped: the set-up waits shown, the boot loader's links
+        the program opened, and the units the boot loader judged."""
+        equal(self.desk.shown_count(SETUP), setups, "set-up waits shown")
+        equal(len(self.world.acts("bridge", "open")), opened, "links to the boot loader opened")
+        equal(len(self.world.result_lines("verdicts.txt")), judged, "units the boot loader judged")
 
     def released(self):
         """The desktop has let go of the phone for the update."""
