@@ -62,6 +62,8 @@ void ActOnLeftRecord(UpdatePlatform& platform) {
                                         kRestoreParameters, kDesktopHelperWaitMs, &error) &&
                    restored;
     }
+    // Every file the dead run wrote goes; a folder of its own that it made for them
+    // would go here too, once it is empty.
     DeleteWrittenFiles(left);
     // Kept when the desktop could not be put back, so that the next start tries again.
     if (restored) ForgetRun(platform);

@@ -50,7 +50,7 @@ bool RecordServicesBeforeChange(UpdatePlatform& platform, const std::vector<std:
 // XP path, before " /c:". False when it cannot be recorded.
 bool RecordDesktopLinkRelease(UpdatePlatform& platform);
 
-// The services of this run's record, if it holds any.
+// This run's record, if one was written.
 std::optional<RunRecord> RecordedRun(UpdatePlatform& platform);
 
 // The record is done with: the desktop is back as it was.
