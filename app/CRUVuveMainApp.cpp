@@ -32,8 +32,16 @@ StartupEnd CRUVuveMainApp::InitInstance(StartupPlatform& platform) {
         return end;
     }
 
+    // Every file the run writes goes into a folder of its own that only administrators
+    // can change; without one nothing could be written safely.
+    if (!platform.MakeWorkFolder()) {
+        platform.ShowStartupMessage(IDS_MEMORY_ERROR, modelDisplayName_);
+        return StartupEnd::NoWorkFolder;
+    }
     platform.RunWelcomePage();
     mainWindow_ = nullptr;
+    // Every way out of the wizard comes back here.
+    platform.RemoveWorkFolder();
     return StartupEnd::WizardRan;
 }
 

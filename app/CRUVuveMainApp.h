@@ -14,6 +14,7 @@ enum class StartupEnd {
     WinUsbMissing,  // Vista path without WinUSB: text 39 shown
     RapiMissing,    // no Remote API library: text 24 shown
     AnotherCopyRuns,  // its window was brought forward; nothing else was done
+    NoWorkFolder,   // the private work folder could not be made: text 36 shown
 };
 
 class CRUVuveMainApp {

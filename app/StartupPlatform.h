@@ -45,6 +45,12 @@ public:
     // Loads the library from the system folder and releases it at once.
     virtual bool ProbeSystemLibrary(std::u16string_view fileName) = 0;
 
+    // Makes the run's private work folder and sends every file of the program there;
+    // false when it cannot be made.
+    virtual bool MakeWorkFolder() = 0;
+    // Removes it with everything in it.
+    virtual void RemoveWorkFolder() = 0;
+
     // Runs the first wizard page modally and returns when it (and every page it
     // leads to) has ended.
     virtual void RunWelcomePage() = 0;

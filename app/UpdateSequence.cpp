@@ -23,7 +23,9 @@ constexpr std::size_t kThreadEnd = 3;
 }  // namespace
 
 void RunDownloadThread(DownloadBlock& download) {
-    const bool done = download.system->RunDownload(*download.block.agent);
+    // A main pass that sent nothing has updated nothing.
+    const bool done = download.system->RunDownload(*download.block.agent) &&
+                      (!download.needsUnit || download.block.agent->State().UnitsWritten() > 0);
     download.outcome = done ? DownloadOutcome::Succeeded : DownloadOutcome::Failed;
     download.events->Set(done ? download.block.doneEvent : download.block.failureEvent);
 }
@@ -36,7 +38,8 @@ UpdateSequence::UpdateSequence(Wizard wizard, PageView& view, std::shared_ptr<up
       // must not skip a pass or end the update.
       bootLoaderDone_(NamedEvent::Create(wizard.platform.events, kBootLoaderPassDoneEvent, false)),
       error_(NamedEvent::Create(wizard.platform.events, kDownloadErrorEvent, false)),
-      updateDone_(NamedEvent::Create(wizard.platform.events, kUpdateDoneEvent, false)) {}
+      updateDone_(NamedEvent::Create(wizard.platform.events, kUpdateDoneEvent, false)),
+      images_(wizard.platform.files) {}
 
 UpdateSequence::~UpdateSequence() { EndThreads(); }
 
@@ -46,12 +49,16 @@ void UpdateSequence::Run() {
     view_.EnableItem(kCancelButton, false);
     // From the click to every way out the machine stays up and the session stays on.
     hold_ = wizard_.system.HoldSession(view_.Window());
-    if (!bootLoaderDone_.Valid() || !error_.Valid() || !updateDone_.Valid() || !PrepareThePhone()) {
+    newerOs_ = agent_->NewerOs() != 0;
+    // The images are written, held and found whole before the phone is touched: a
+    // phone left in its boot loader without a good image could not be reached again.
+    if (!bootLoaderDone_.Valid() || !error_.Valid() || !updateDone_.Valid() ||
+        !update::ExtractImageFiles(wizard_.platform, view_.Window(), images_) ||
+        !update::CheckImageFiles(wizard_.platform, !newerOs_) || !PrepareThePhone()) {
         return FailureExit();
     }
     view_.SetItemToString(IDC_UPDATE_INSTRUCTION, IDS_DO_NOT_REMOVE_CABLE);
 
-    newerOs_ = agent_->NewerOs() != 0;
     // With the newer system there is no boot-loader pass: the main pass starts at once,
     // without a signal someone else could take on the way.
     const bool started = newerOs_ ? StartMainPass()
@@ -97,7 +104,7 @@ bool UpdateSequence::PrepareThePhone() {
         *deployed = update::DeployHelper(*platform, update::PhoneHelper::DeviceMode) &&
                     update::DeployHelper(*platform, update::PhoneHelper::SysReboot);
     });
-    return *deployed && update::ExtractImageFiles(wizard_.platform, view_.Window());
+    return *deployed;
 }
 
 bool UpdateSequence::StartPass(Pass pass, unsigned fileNameId) {
@@ -112,6 +119,7 @@ bool UpdateSequence::StartPass(Pass pass, unsigned fileNameId) {
     download_->block.agent = agent_.get();
     download_->events = &wizard_.platform.events;
     download_->system = &wizard_.system;
+    download_->needsUnit = pass == Pass::Main;
     downloadThread_ = update::StartWorker(wizard_.platform.threads, download_, &RunDownloadThread);
     pass_ = pass;
     threadEnded_ = downloadThread_ == nullptr;
@@ -150,6 +158,8 @@ void UpdateSequence::SuccessExit() {
     RunResponsively(wizard_.platform, [agent] { agent->SetDesktopLink(true, false); });
     EndThreads();
     hold_.reset();
+    // Their last use is over; the finish page deletes them.
+    images_.Release();
     view_.End(kPageOk);
     wizard_.system.RunFinishPage();
 }
@@ -159,6 +169,7 @@ void UpdateSequence::FailureExit() {
     EndThreads();
     // The image file is let go, so that nothing keeps it from being deleted.
     if (agent_->Image() != nullptr) agent_->Image()->CloseImage();
+    images_.Release();
     std::shared_ptr<update::CDownloadAgent> agent = agent_;
     update::UpdatePlatform* platform = &wizard_.platform;
     RunResponsively(wizard_.platform, [platform, agent] { update::CleanUpAfterFailure(*platform, *agent); });

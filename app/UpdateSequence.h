@@ -1,6 +1,6 @@
 #pragma once
-// The Update command of the update page: starts the phone's boot loader, writes the
-// image files, waits for the boot-loader link, runs the download once or, for a phone
+// The Update command of the update page: writes and checks the image files, starts the
+// phone's boot loader, waits for the boot-loader link, runs the download once or, for a phone
 // of the older system, twice (the boot-loader image first), shows the progress and ends
 // on the finish page or with the failure message. The page closes in every outcome.
 
@@ -35,6 +35,8 @@ struct DownloadBlock {
     WizardSystem* system = nullptr;
     // Set before the signal: the sequence believes a signal only when it says so.
     std::atomic<DownloadOutcome> outcome{DownloadOutcome::Running};
+    // The main pass: a pass that wrote no unit is a failure.
+    bool needsUnit = false;
 };
 
 // The download thread's body: the driver, then the done or the failure event.
@@ -67,6 +69,8 @@ private:
     update::NamedEvent bootLoaderDone_;
     update::NamedEvent error_;
     update::NamedEvent updateDone_;
+    // The two image files, open from their write to the end of the download.
+    update::HeldFiles images_;
     Pass pass_ = Pass::None;
     bool newerOs_ = true;
     std::shared_ptr<DownloadBlock> download_;

@@ -1,3 +1,21 @@
+# Test code (the test programs, their support, GoogleTest) is built to build quickly:
+# its optimisation costs most of a build's time and buys nothing, while the code under
+# test is built as it ships. The fuzz build leaves its targets as they are.
+if(FLASHWISE_FUZZ)
+  set(FLASHWISE_TEST_CODE_OPTIONS "")
+elseif(FLASHWISE_WINDOWS)
+  set(FLASHWISE_TEST_CODE_OPTIONS $<$<COMPILE_LANGUAGE:C,CXX>:-Og>)
+else()
+  set(FLASHWISE_TEST_CODE_OPTIONS $<$<COMPILE_LANGUAGE:C,CXX>:-O0>)
+endif()
+
+# flashwise_test_code(TARGET...): these targets are test code.
+function(flashwise_test_code)
+  foreach(target ${ARGN})
+    target_compile_options(${target} PRIVATE ${FLASHWISE_TEST_CODE_OPTIONS})
+  endforeach()
+endfunction()
+
 # flashwise_host_test(NAME SOURCES ... LIBS ... [LABELS ...])
 # A GoogleTest program of the host build, registered in CTest with the label "host".
 function(flashwise_host_test name)

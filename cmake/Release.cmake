@@ -11,9 +11,10 @@
 #   Sets FLASHWISE_RELEASE_<name>_DIR (the output folder) in the caller's scope.
 #
 # flashwise_satellite(NAME <file name without .dll> MARKER <text> [TARGET <target>]
-#                     [OUTPUT_DIRECTORY <dir>])
+#                     [OUTPUT_DIRECTORY <dir>] [ONLY <entry name>...])
 #   A resource-only satellite library: the string table with <MARKER> in front of
-#   every text (language 1028), the dialog layouts, the side picture and the icon.
+#   every text (with ONLY, of the named entries only; language 1028), the dialog
+#   layouts, the side picture and the icon.
 #   The target is <TARGET> (default <NAME>); the default folder is <build>/satellites.
 #   A program named Flashwise.exe finds <folder>/FlashwiseCHT.dll when the two sit
 #   side by side (or the library is elsewhere on the library search path).
@@ -102,7 +103,13 @@ function(flashwise_release)
   set(RELEASE_FIRMWARE_IMAGE "")
   set(RELEASE_BOOT_LOADER_IMAGE "")
   set(RELEASE_HELPERS "stand-ins")
+  # A release may take its texts from another release's folder (RELEASE_TEXT_DIR).
+  set(RELEASE_TEXT_DIR "")
   include(${dir}/release.cmake)
+  set(text_dir ${dir}/text)
+  if(RELEASE_TEXT_DIR)
+    get_filename_component(text_dir "${RELEASE_TEXT_DIR}" ABSOLUTE BASE_DIR ${dir})
+  endif()
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${dir}/release.cmake)
 
   set(out ${CMAKE_BINARY_DIR}/releases/${R_NAME})
@@ -148,13 +155,24 @@ function(flashwise_release)
 
   # Images: language-neutral layer.
   set(neutral_bin "")
+  # "generate:<fault>" makes a broken image for the tests (tools/make_firmware_image.py).
+  set(image_fault "")
+  if(RELEASE_FIRMWARE_IMAGE MATCHES "^generate:(.+)$")
+    set(image_fault --fault ${CMAKE_MATCH_1})
+    set(RELEASE_FIRMWARE_IMAGE generate)
+  endif()
+  set(boot_fault "")
+  if(RELEASE_BOOT_LOADER_IMAGE MATCHES "^generate:(.+)$")
+    set(boot_fault --fault ${CMAKE_MATCH_1})
+    set(RELEASE_BOOT_LOADER_IMAGE generate)
+  endif()
   if(RELEASE_FIRMWARE_IMAGE STREQUAL "generate")
     set(image ${work}/firmware.abi)
     set(script ${CMAKE_SOURCE_DIR}/tools/make_firmware_image.py)
     add_custom_command(
       OUTPUT ${image}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${work}
-      COMMAND ${Python3_EXECUTABLE} ${script} --output ${image}
+      COMMAND ${Python3_EXECUTABLE} ${script} --output ${image} ${image_fault}
       DEPENDS ${script}
       COMMENT "Generating the firmware image of release ${R_NAME}"
       VERBATIM)
@@ -175,7 +193,7 @@ function(flashwise_release)
     add_custom_command(
       OUTPUT ${boot}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${work}
-      COMMAND ${Python3_EXECUTABLE} ${script} --boot-loader --output ${boot}
+      COMMAND ${Python3_EXECUTABLE} ${script} --boot-loader --output ${boot} ${boot_fault}
       DEPENDS ${script}
       COMMENT "Generating the boot-loader image of release ${R_NAME}"
       VERBATIM)
@@ -201,20 +219,20 @@ function(flashwise_release)
     list(GET parts 0 id)
     list(GET parts 1 name)
     list(APPEND txt_files ${id}.txt)
-    if(EXISTS ${dir}/text/base/${id}.txt)
-      _flashwise_rc_path(p ${dir}/text/base/${id}.txt)
-      list(APPEND payloads ${dir}/text/base/${id}.txt)
+    if(EXISTS ${text_dir}/base/${id}.txt)
+      _flashwise_rc_path(p ${text_dir}/base/${id}.txt)
+      list(APPEND payloads ${text_dir}/base/${id}.txt)
       string(APPEND base_txt "${name} TXT ${p}\n")
     else()
       string(APPEND base_txt "${name} TXT ${placeholder}\n")
     endif()
-    if(EXISTS ${dir}/text/neutral/${id}.txt)
-      _flashwise_rc_path(p ${dir}/text/neutral/${id}.txt)
-      list(APPEND payloads ${dir}/text/neutral/${id}.txt)
+    if(EXISTS ${text_dir}/neutral/${id}.txt)
+      _flashwise_rc_path(p ${text_dir}/neutral/${id}.txt)
+      list(APPEND payloads ${text_dir}/neutral/${id}.txt)
       string(APPEND neutral_txt "${name} TXT ${p}\n")
     endif()
   endforeach()
-  file(GLOB texts CONFIGURE_DEPENDS ${dir}/text/base/* ${dir}/text/neutral/*)
+  file(GLOB texts CONFIGURE_DEPENDS ${text_dir}/base/* ${text_dir}/neutral/*)
   foreach(t ${texts})
     get_filename_component(n ${t} NAME)
     if(NOT n IN_LIST txt_files)
@@ -270,7 +288,7 @@ ${neutral_bin}${neutral_txt}")
 endfunction()
 
 function(flashwise_satellite)
-  cmake_parse_arguments(S "" "TARGET;NAME;MARKER;OUTPUT_DIRECTORY" "" ${ARGN})
+  cmake_parse_arguments(S "" "TARGET;NAME;MARKER;OUTPUT_DIRECTORY" "ONLY" ${ARGN})
   if(NOT FLASHWISE_WINDOWS)
     return()
   endif()
@@ -285,11 +303,12 @@ function(flashwise_satellite)
   endif()
   set(work ${CMAKE_CURRENT_BINARY_DIR}/work/${S_TARGET})
   set(script ${CMAKE_SOURCE_DIR}/tools/make_satellite_strings.py)
+  string(REPLACE ";" "," only "${S_ONLY}")
   add_custom_command(
     OUTPUT ${work}/SatelliteStrings.rc
     COMMAND ${CMAKE_COMMAND} -E make_directory ${work}
     COMMAND ${Python3_EXECUTABLE} ${script} --input ${FLASHWISE_RES_DIR}/Strings.rc
-            --marker ${S_MARKER} --output ${work}/SatelliteStrings.rc
+            --marker ${S_MARKER} --output ${work}/SatelliteStrings.rc "--only=${only}"
     DEPENDS ${script} ${FLASHWISE_RES_DIR}/Strings.rc
     VERBATIM)
   set(rc_text "// Generated by flashwise_satellite(); do not edit.

@@ -17,7 +17,9 @@
 #     LIBS winusb    Winusb.dll is our own double; without it Winusb.dll cannot be
 #                    loaded (Wine's built-in one is turned off for the program).
 #   DISPLAY gives the test the X server (Xvfb, DISPLAY set); others run without. TIMEOUT (default 60 s) bounds the run;
-#   the harness ends the whole test when it passes.
+#   the harness ends the whole test when it passes. Each test runs alone in a prefix of
+#   its lane; the lanes (cmake/wine-lanes.json) run side by side, so run the tests with
+#   the preset (`ctest --preset windows -j 2`), which names the lanes to CTest.
 #   A script finds its program and tools in the environment: FLASHWISE_PROGRAM (the
 #   copy, Unix path) and FLASHWISE_PROGRAM_WIN, FLASHWISE_TEST_DIR, FLASHWISE_PROBE_LOG
 #   (Windows path the doubles append their module path to when they load),
@@ -40,6 +42,8 @@
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 set(FLASHWISE_WINE_STATE ${CMAKE_BINARY_DIR}/wine)
+# As many as cmake/wine-lanes.json gives CTest.
+set(FLASHWISE_WINE_LANES 2)
 set(FLASHWISE_WINE_HARNESS ${CMAKE_SOURCE_DIR}/tools/wine/harness.py)
 
 function(flashwise_wine_test)
@@ -104,9 +108,11 @@ function(flashwise_wine_test)
     LABELS "wine${W_LABELS_SEP}${W_LABELS}"
     TIMEOUT ${ctest_timeout}
     FIXTURES_REQUIRED "${fixtures}")
-  if(W_RUN_SERIAL)
-    set_tests_properties(${W_NAME} PROPERTIES RUN_SERIAL ON)
-  endif()
+  # Every test has a prefix to itself while it runs: its lane (cmake/wine-lanes.json,
+  # handed out by CTest; the harness runs the test in that lane's prefix). Two lanes
+  # run side by side. RUN_SERIAL says the same as every test now: it needs its lane
+  # alone (its world's services, drivers and named objects belong to the prefix).
+  set_tests_properties(${W_NAME} PROPERTIES RESOURCE_GROUPS "prefix:1")
   set_property(GLOBAL PROPERTY FLASHWISE_HAS_WINE_TESTS ON)
 endfunction()
 
@@ -126,9 +132,19 @@ function(_flashwise_wine_fixtures)
       list(APPEND install --install ${file}=$<TARGET_FILE:${target}>)
     endif()
   endforeach()
+  # The routes to the simulated boot loader go into every lane's prefix with it.
+  if(TARGET BootLoaderRoutes AND TARGET flashwise_bridge_winusb)
+    list(APPEND install --routes-exe $<TARGET_FILE:BootLoaderRoutes>
+                        --winusb-dll $<TARGET_FILE:flashwise_bridge_winusb>)
+    get_property(serial_driver GLOBAL PROPERTY FLASHWISE_BRIDGE_SERIAL_DRIVER)
+    if(serial_driver)
+      list(APPEND install --serial-driver ${serial_driver})
+    endif()
+  endif()
   set(harness ${Python3_EXECUTABLE} ${FLASHWISE_WINE_HARNESS})
   # A new prefix takes about 20 s; a slow machine gets room for more.
-  add_test(NAME wine_prefix_up COMMAND ${harness} prefix-up --state ${FLASHWISE_WINE_STATE} ${install})
+  add_test(NAME wine_prefix_up COMMAND ${harness} prefix-up --state ${FLASHWISE_WINE_STATE} ${install}
+                                       --lanes ${FLASHWISE_WINE_LANES})
   add_test(NAME wine_prefix_down COMMAND ${harness} prefix-down --state ${FLASHWISE_WINE_STATE})
   add_test(NAME wine_display_up COMMAND ${harness} display-up --state ${FLASHWISE_WINE_STATE})
   add_test(NAME wine_display_down COMMAND ${harness} display-down --state ${FLASHWISE_WINE_STATE})

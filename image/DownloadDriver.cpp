@@ -20,10 +20,12 @@ void RemoveQuietly(const std::filesystem::path& path) {
 }
 
 // The end of every pass that reached the link: close the transfer, then tell the others.
-void Close(DownloadState& state, CConnManager& link, CFirmwareImage& image) {
-    link.EndTransfer();
+// False when the end-of-transfer block did not go.
+bool Close(DownloadState& state, CConnManager& link, CFirmwareImage& image) {
+    const bool ended = link.EndTransfer();
     state.SetFinished(true);
     image.CloseImage();
+    return ended;
 }
 
 }  // namespace
@@ -32,6 +34,7 @@ bool RunDownload(DownloadState& state, CConnManager& link, CFirmwareImage& image
     const std::filesystem::path extRomPath = image.ExtRomPath();
     state.HeaderBuilder() = std::make_unique<SectionHeaderBuilder>(image);
     std::array<std::uint8_t, kRequestBlockSize> request{};
+    state.SetUnitsWritten(0);
 
     if (!image.IsOpen()) return false;
 
@@ -60,9 +63,11 @@ bool RunDownload(DownloadState& state, CConnManager& link, CFirmwareImage& image
             RemoveQuietly(extRomPath);
         }
         state.AddCompletedBytes(bytes);
+        state.SetUnitsWritten(state.UnitsWritten() + 1);
     }
 
-    Close(state, link, image);
+    // A boot loader that never heard the end may not have stored what it took.
+    if (!Close(state, link, image)) return false;
     state.HeaderBuilder().reset();
     return true;
 }

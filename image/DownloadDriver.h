@@ -10,7 +10,8 @@
 
 namespace flashwise {
 
-// True when every unit was written and the end of the transfer was sent. The extended-ROM
+// True when every unit was written and the end of the transfer was sent; the state
+// counts the units written. The extended-ROM
 // entry is unpacked to, sent from and deleted at the image object's ExtRom.tmp; `pause`
 // carries the one-second wait before that unit.
 bool RunDownload(DownloadState& state, CConnManager& link, CFirmwareImage& image, const PauseFn& pause);

@@ -5,6 +5,7 @@
 // whole life; the two locks are never held together.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -52,6 +53,10 @@ public:
         completed_ += share;
     }
 
+    // Units the boot loader accepted in this pass; the driver counts them.
+    std::uint32_t UnitsWritten() const { return unitsWritten_.load(); }
+    void SetUnitsWritten(std::uint32_t count) { unitsWritten_.store(count); }
+
     double ImageLength() const { return imageLength_; }
     void SetImageLength(double length) { imageLength_ = length; }
 
@@ -67,6 +72,7 @@ private:
     mutable std::mutex progressLock_;
     double completed_ = 0.0;
     double imageLength_ = 0.0;
+    std::atomic<std::uint32_t> unitsWritten_{0};
     std::array<std::uint8_t, kSectionHeaderSize> sectionHeader_{};
     std::unique_ptr<SectionHeaderBuilder> headerBuilder_;
 };

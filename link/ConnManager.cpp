@@ -128,11 +128,11 @@ bool CConnManager::WaitForPortEvent() {
     return true;
 }
 
-void CConnManager::EndTransfer() {
-    if (!PortOpen()) return;
+bool CConnManager::EndTransfer() {
+    if (!PortOpen()) return false;
     std::uint8_t block[kRequestBlockSize];
     BuildEndOfTransferBlock(block);
-    WriteMarkedBlock(block, 0);
+    return WriteMarkedBlock(block, 0);
 }
 
 bool CConnManager::JudgeReadiness(std::uint8_t* record, const ReadExactFn& readExact) {
@@ -142,6 +142,7 @@ bool CConnManager::JudgeReadiness(std::uint8_t* record, const ReadExactFn& readE
 
 bool CConnManager::AwaitUnitResult(std::uint8_t* record, const ReadExactFn& readExact) {
     std::uint64_t lastProgressAt = clock_();
+    refusal_ = 0;
     if (!readExact(static_cast<int>(kStatusRecordSize), record)) return false;
     for (;;) {
         if (!CompleteStatusRecord(record, readExact)) return false;
@@ -152,6 +153,7 @@ bool CConnManager::AwaitUnitResult(std::uint8_t* record, const ReadExactFn& read
                 progress_ = RoundUpProgress(progress_);
                 return true;
             case UnitResult::Rejected:
+                refusal_ = status.value;
                 return false;
             case UnitResult::Progress:
                 progress_ = status.value;

@@ -27,7 +27,8 @@ public:
     CConnManager& operator=(const CConnManager&) = delete;
 
     virtual ~CConnManager();
-    virtual void EndTransfer();
+    // False when the end-of-transfer block could not be sent.
+    virtual bool EndTransfer();
     virtual bool Open();
     virtual bool Read(int count, std::uint8_t* buffer);
     virtual bool PrepareSection(CFirmwareImage* image, std::uint8_t* request,
@@ -38,6 +39,9 @@ public:
     // The last progress figure the boot loader reported, rounded up to the next
     // multiple of 100 when a unit is written.
     std::uint32_t DeviceProgress() const { return progress_; }
+    // The result code of the last unit the boot loader refused (0x22, 0x88, 0x99), or 0
+    // when the last unit failed some other way or did not fail.
+    std::uint32_t LastRefusal() const { return refusal_; }
 
 protected:
     CConnManager();  // a link with no transport, for derived links and test doubles
@@ -54,6 +58,7 @@ protected:
     PauseFn pause_;
     ClockFn clock_;
     std::uint32_t progress_ = 0;
+    std::uint32_t refusal_ = 0;
     CFirmwareImage* currentImage_ = nullptr;
 
 private:

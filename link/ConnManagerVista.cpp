@@ -15,17 +15,18 @@ bool CConnManagerVista::Open() {
     return OpenDevice();
 }
 
-void CConnManagerVista::EndTransfer() {
-    if (!IsOpen()) return;
+bool CConnManagerVista::EndTransfer() {
+    if (!IsOpen()) return false;
     std::uint8_t block[kRequestBlockSize];
     BuildEndOfTransferBlock(block);
-    // Every step runs whatever the one before achieved.
+    // Every step runs whatever the one before achieved; only the block itself decides.
     SetLineState(0);
     SetLineState(0);
-    BulkWrite(block, kRequestBlockSize);
+    const bool sent = BulkWrite(block, kRequestBlockSize);
     SetLineState(1);
     pause_(kEndOfTransferPauseMs);
     SetLineState(1);
+    return sent;
 }
 
 bool CConnManagerVista::PrepareSection(CFirmwareImage* image, std::uint8_t* request,

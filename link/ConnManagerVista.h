@@ -27,7 +27,7 @@ public:
                       const BulkTransferBounds& bounds = BulkTransferBounds());
     ~CConnManagerVista() override;
 
-    void EndTransfer() override;
+    bool EndTransfer() override;
     bool Open() override;
     // Exactly `count` bytes from the bulk IN pipe, or false.
     bool Read(int count, std::uint8_t* buffer) override;

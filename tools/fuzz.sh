@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-60}
 shift || true
-all_targets=(image gunzip boot_loader_stream package_texts wcestest_args bridge_frames)
+all_targets=(image gunzip boot_loader_stream package_texts wcestest_args bridge_frames release_file)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all_targets[@]}")
 

@@ -18,6 +18,10 @@ Layout (all words 32-bit little-endian):
 
 Boot-loader image (BOOT_TOTAL bytes): the same header words except L51a = L51b = 0,
 L50 = 196,608 at 0x30 and no version block (0x48 = 0); section 50 follows at 0x100.
+
+--fault makes an image the updater must refuse before it touches the phone, for the
+tests: "short" ends one byte before the last section does, "no-unit" has every
+section size 0 (the header and the version block only).
 """
 
 import argparse
@@ -111,8 +115,13 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--output", required=True, help="image file to write")
     parser.add_argument("--boot-loader", action="store_true", help="the boot-loader image instead")
+    parser.add_argument("--fault", choices=("short", "no-unit"), help="a broken image, for the tests")
     args = parser.parse_args()
     data = boot_loader_image() if args.boot_loader else image()
+    if args.fault == "short":
+        data = data[:HEADER_SIZE + (L50 if args.boot_loader else L51A + L51B) - 1]
+    elif args.fault == "no-unit":
+        data = header(l51a=0, l51b=0) + version_block()
     tmp = args.output + ".tmp"
     with open(tmp, "wb") as f:
         f.write(data)

@@ -4,6 +4,7 @@
 
 #include "app/PlatformPath.h"
 #include "res/ResourceIds.h"
+#include "update/HelperDeployment.h"
 #include "update/RunRecord.h"
 #include "update/ServiceControl.h"
 
@@ -22,16 +23,21 @@ CDownloadAgent::~CDownloadAgent() {
 }
 
 int CDownloadAgent::SetDesktopLink(bool enable, bool) {
-    // By the full path of the file the program wrote: a search by bare name would also
-    // find a wcestest.bat or .com planted in the working folder, and run it elevated.
+    // Written afresh and found byte for byte the package's own before every run, and
+    // held so that nobody can change it until it has run: whatever lay there before,
+    // left by an earlier run or planted, never runs with this program's rights. Started
+    // by its full path from the work folder, which only administrators can write: a
+    // search by bare name would also find a wcestest.bat or .com planted elsewhere.
     // Each run is waited for (bounded), so that the runs act in the order they were
     // made: a release still under way must not undo the restore that follows it.
     // A release is written down first, so that a run that dies before the restore does
     // not leave the desktop without its link.
     if (!enable && !RecordDesktopLinkRelease(platform_)) return 0;
     std::uint32_t error = 0;
-    if (platform_.shell.RunHidden(platform_.folder.File(std::u16string_view(kDesktopHelperFile)),
-                                  enable ? kRestoreParameters : kReleaseParameters, kDesktopHelperWaitMs, &error)) {
+    std::uint32_t exitCode = kHelperStillRunning;
+    if (RunDesktopHelper(platform_, enable ? kRestoreParameters : kReleaseParameters, &exitCode, &error)) {
+        // Only a helper that says it did its work has done it.
+        if (exitCode != 0) return 0;
         if (enable) ForgetRun(platform_);
         return 1;
     }

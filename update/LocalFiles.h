@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <vector>
 
 namespace flashwise::update {
 
@@ -14,10 +15,11 @@ public:
     virtual ~LocalFiles() = default;
     static LocalFile Invalid() { return nullptr; }
 
-    // Creates or replaces the file, hidden, for reading and writing. `shareDelete`
-    // lets others delete it while it is open; otherwise nobody shares it.
-    virtual LocalFile Create(const std::filesystem::path& path, bool shareDelete, std::uint32_t* error) = 0;
-    // An existing file for reading and writing, shared for reading and deletion.
+    // Creates the file new (a file already there is an error: it may belong to someone
+    // else), hidden, for reading and writing. While it is open others may only read it:
+    // nobody else can write, replace, rename or delete it.
+    virtual LocalFile Create(const std::filesystem::path& path, std::uint32_t* error) = 0;
+    // An existing file for reading only; while it is open others may only read it.
     virtual LocalFile OpenForCopy(const std::filesystem::path& path) = 0;
     virtual bool Write(LocalFile file, const std::uint8_t* data, std::uint32_t size, std::uint32_t* written,
                        std::uint32_t* error) = 0;
@@ -26,6 +28,26 @@ public:
     // Opens the file for reading and closes it again.
     virtual bool CanOpenForReading(const std::filesystem::path& path) = 0;
     virtual bool Delete(const std::filesystem::path& path) = 0;
+};
+
+// Files kept open from their write to their last use, so that nobody can swap them in
+// between; closed when let go.
+class HeldFiles {
+public:
+    explicit HeldFiles(LocalFiles& files) : files_(files) {}
+    HeldFiles(const HeldFiles&) = delete;
+    HeldFiles& operator=(const HeldFiles&) = delete;
+    ~HeldFiles() { Release(); }
+
+    void Hold(LocalFile file) { held_.push_back(file); }
+    void Release() {
+        for (const LocalFile file : held_) files_.Close(file);
+        held_.clear();
+    }
+
+private:
+    LocalFiles& files_;
+    std::vector<LocalFile> held_;
 };
 
 }  // namespace flashwise::update

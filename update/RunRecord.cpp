@@ -2,6 +2,7 @@
 
 #include "update/CDownloadAgent.h"
 #include "update/HelperDeployment.h"
+#include "update/PrivateFolder.h"
 #include "update/ServiceControl.h"
 #include "update/UpdatePlatform.h"
 
@@ -41,7 +42,26 @@ void ForgetRun(UpdatePlatform& platform) {
     if (platform.record != nullptr) platform.record->Remove();
 }
 
-void ActOnLeftRecord(UpdatePlatform& platform) {
+namespace {
+
+// Only a folder such as this program makes for a run, where it makes them, is removed
+// on a record's word: "Flashwise-" and eight hexadecimal digits, in the folders' base.
+bool IsPrivateFolderOfARun(const std::filesystem::path& folder, PrivateFolders& folders) {
+    const std::filesystem::path base = folders.Base();
+    if (base.empty() || folder.parent_path() != base) return false;
+    const std::u16string name = folder.filename().u16string();
+    const std::u16string_view prefix = u"Flashwise-";
+    if (name.size() != prefix.size() + 8 || name.compare(0, prefix.size(), prefix) != 0) return false;
+    for (std::size_t i = prefix.size(); i < name.size(); ++i) {
+        const char16_t c = name[i];
+        if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F'))) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void ActOnLeftRecord(UpdatePlatform& platform, PrivateFolders* folders) {
     const std::optional<RunRecord> record = RecordedRun(platform);
     if (!record) return;
     // The dead run's files are where it wrote them, which need not be where this run writes.
@@ -56,15 +76,17 @@ void ActOnLeftRecord(UpdatePlatform& platform) {
     }
     if (record->desktopLinkReleased) {
         // The helper may have gone with the run's other files: it is written again.
+        // Written and checked before it runs, as every run of it; only its exit code 0
+        // says the link is back.
         std::uint32_t error = 0;
-        restored = ExtractDesktopHelper(left) &&
-                   left.shell.RunHidden(left.folder.File(std::u16string_view(kDesktopHelperFile)),
-                                        kRestoreParameters, kDesktopHelperWaitMs, &error) &&
-                   restored;
+        std::uint32_t exitCode = kHelperStillRunning;
+        restored = RunDesktopHelper(left, kRestoreParameters, &exitCode, &error) && exitCode == 0 && restored;
     }
-    // Every file the dead run wrote goes; a folder of its own that it made for them
-    // would go here too, once it is empty.
+    // Every file the dead run wrote goes, and with them the private folder it made.
     DeleteWrittenFiles(left);
+    if (folders != nullptr && !record->workFolder.empty() && IsPrivateFolderOfARun(record->workFolder, *folders)) {
+        folders->Remove(record->workFolder);
+    }
     // Kept when the desktop could not be put back, so that the next start tries again.
     if (restored) ForgetRun(platform);
 }

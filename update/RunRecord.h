@@ -15,6 +15,7 @@
 namespace flashwise::update {
 
 struct UpdatePlatform;
+class PrivateFolders;
 
 struct RecordedService {
     std::u16string name;
@@ -58,8 +59,9 @@ void ForgetRun(UpdatePlatform& platform);
 
 // At start: a record left by a run that died is acted on first. The services come
 // back as recorded (Vista path), the synchronisation link is restored (XP path), the
-// files the run left in its folder are deleted; then the record goes. Nothing happens
-// when there is no record.
-void ActOnLeftRecord(UpdatePlatform& platform);
+// files the run left in its folder are deleted and, with `folders`, the private folder
+// it made for them is removed; then the record goes. Nothing happens when there is no
+// record.
+void ActOnLeftRecord(UpdatePlatform& platform, PrivateFolders* folders);
 
 }  // namespace flashwise::update

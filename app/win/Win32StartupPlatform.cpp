@@ -94,7 +94,17 @@ bool Win32StartupPlatform::FirstCopy() { return ClaimSingleInstance(); }
 
 void Win32StartupPlatform::BringFirstCopyForward() { BringRunningCopyForward(); }
 
-void Win32StartupPlatform::ActOnLeftRecord() { update::ActOnLeftRecord(update::SystemUpdatePlatform()); }
+void Win32StartupPlatform::ActOnLeftRecord() {
+    update::ActOnLeftRecord(update::SystemUpdatePlatform(), &folders_);
+}
+
+bool Win32StartupPlatform::MakeWorkFolder() {
+    if (!workFolder_.Make()) return false;
+    update::SystemUpdatePlatform().folder = *workFolder_.Folder();
+    return true;
+}
+
+void Win32StartupPlatform::RemoveWorkFolder() { workFolder_.Remove(); }
 
 void Win32StartupPlatform::RunWelcomePage() {
     Win32WizardSystem system(update::SystemUpdatePlatform());

@@ -2,6 +2,8 @@
 // Start-up's view of Windows.
 
 #include "app/StartupPlatform.h"
+#include "update/PrivateFolder.h"
+#include "update/win/SystemPrivateFolders.h"
 
 namespace flashwise::app {
 
@@ -15,10 +17,16 @@ public:
     void ShowStartupMessage(unsigned textId, std::u16string_view displayName) override;
     std::uint32_t PackedVersion() override;
     bool ProbeSystemLibrary(std::u16string_view fileName) override;
+    bool MakeWorkFolder() override;
+    void RemoveWorkFolder() override;
     void RunWelcomePage() override;
     bool FirstCopy() override;
     void BringFirstCopyForward() override;
     void ActOnLeftRecord() override;
+
+private:
+    update::SystemPrivateFolders folders_;
+    update::PrivateWorkFolder workFolder_{folders_};
 };
 
 }  // namespace flashwise::app

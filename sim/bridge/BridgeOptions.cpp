@@ -155,6 +155,9 @@ bool ParseBridgeOptions(const std::vector<std::string>& args, BridgeOptions* opt
                 *error = "--phone needs the phone's folder";
                 return false;
             }
+        } else if (a == "--write-rate") {
+            if (!number(1u << 30, &n)) return false;
+            o.writeBytesPerSecond = static_cast<std::uint32_t>(n);
         } else if (a == "--fault") {
             if (!value(&text)) return false;
             sim::DeviceFault f;
@@ -178,7 +181,8 @@ const char* BridgeUsage() {
            "                        [--idle-timeout-ms N] [--progress-records N] [--digest] [--capture]\n"
            "                        [--hex-limit N] [--fault what:step[:unit[:value[:count]]]]...\n"
            "                        [--phone FOLDER]   the device opens while the phone there runs its boot loader\n"
-           "                                           and its desktop does not hold it\n";
+           "                                           and its desktop does not hold it\n"
+           "                        [--write-rate BYTES_PER_S]   writes take as long as a phone's flash would\n";
 }
 
 }  // namespace flashwise::bridge

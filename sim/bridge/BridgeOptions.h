@@ -36,6 +36,7 @@ struct BridgeOptions {
     std::size_t hexLimit = 64;
     std::vector<sim::DeviceFault> faults;
     std::string phoneFolder;  // empty: the device is there from the start
+    std::uint32_t writeBytesPerSecond = 0;  // 0: every write is answered at once
 };
 
 bool ParseFault(const std::string& text, sim::DeviceFault* fault, std::string* error);

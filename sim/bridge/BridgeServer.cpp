@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "sim/bridge/BridgeService.h"
@@ -143,6 +144,12 @@ ServerEnd BridgeServer::Run(const std::atomic<bool>* stop) {
             Message request;
             while (!c.state.closing && c.reader.Next(&request)) {
                 const Message answer = service.Handle(request, &c.state);
+                if (request.type == MsgType::Write && options_.writeBytesPerSecond != 0) {
+                    // A phone's flash takes its time: the write is answered when it would be done.
+                    std::this_thread::sleep_for(std::chrono::milliseconds(
+                        request.payload.size() * 1000 / options_.writeBytesPerSecond));
+                    lastActivity = NowMs();
+                }
                 const auto frame = EncodeFrame(answer);
                 if (service.QuitRequested()) {
                     // The results are complete before the stand-in hears the answer.

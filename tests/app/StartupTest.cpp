@@ -51,6 +51,12 @@ public:
         calls.push_back("probe " + Narrow(fileName));
         return presentLibraries.count(std::u16string(fileName)) != 0;
     }
+    bool folderMade = true;
+    bool MakeWorkFolder() override {
+        calls.push_back("make folder");
+        return folderMade;
+    }
+    void RemoveWorkFolder() override { calls.push_back("remove folder"); }
     void RunWelcomePage() override { calls.push_back("welcome"); }
     bool FirstCopy() override {
         calls.push_back("first copy?");
@@ -73,7 +79,7 @@ TEST(Startup, XpPathRunsEveryStepInOrderAndNeverProbesWinUsb) {
     EXPECT_EQ(app.InitInstance(platform), StartupEnd::WizardRan);
 
     EXPECT_EQ(platform.calls, (Calls{"first copy?", "left record", "controls", "language", "txt 160", "txt 161", "message 40", "probe Rapi.dll",
-                                     "welcome"}));
+                                     "make folder", "welcome", "remove folder"}));
     EXPECT_EQ(app.ModelIdentity(), u"Krov Q512");
     EXPECT_EQ(app.ModelDisplayName(), u"Krov Q512 Display");
     // The notice's caption is filled with the display name read just before.
@@ -88,7 +94,7 @@ TEST(Startup, VistaPathProbesWinUsbBeforeRapi) {
 
         EXPECT_EQ(app.InitInstance(platform), StartupEnd::WizardRan);
         EXPECT_EQ(platform.calls, (Calls{"first copy?", "left record", "controls", "language", "txt 160", "txt 161", "message 40",
-                                         "probe Winusb.dll", "probe Rapi.dll", "welcome"}));
+                                         "probe Winusb.dll", "probe Rapi.dll", "make folder", "welcome", "remove folder"}));
     }
 }
 
@@ -106,11 +112,14 @@ TEST(Startup, FailedChecksShowTheNoticeThenTheReasonAndEnd) {
          {"message 40", "probe Winusb.dll", "probe Rapi.dll", "message 24"}},
         {kXp, {u"Winusb.dll"}, StartupEnd::RapiMissing, {"message 40", "probe Rapi.dll", "message 24"}},
         {kXp, {}, StartupEnd::RapiMissing, {"message 40", "probe Rapi.dll", "message 24"}},
+        // No private work folder: nothing could be written safely, so no page runs.
+        {kXp, {u"Rapi.dll"}, StartupEnd::NoWorkFolder, {"message 40", "probe Rapi.dll", "make folder", "message 36"}},
     };
     for (const Case& c : cases) {
         RecordingPlatform platform;
         platform.version = c.version;
         platform.presentLibraries = c.present;
+        platform.folderMade = c.end != StartupEnd::NoWorkFolder;
         CRUVuveMainApp app;
 
         EXPECT_EQ(app.InitInstance(platform), c.end);
@@ -145,7 +154,7 @@ TEST(Startup, TraditionalChineseLooksForTheTranslationBeforeAnyText) {
         EXPECT_EQ(app.InitInstance(platform), StartupEnd::WizardRan);
         // A missing translation changes nothing else: no message, same steps.
         EXPECT_EQ(platform.calls, (Calls{"first copy?", "left record", "controls", "language", "satellite ToolCHT.dll", "txt 160", "txt 161",
-                                         "message 40", "probe Rapi.dll", "welcome"}));
+                                         "message 40", "probe Rapi.dll", "make folder", "welcome", "remove folder"}));
     }
 }
 

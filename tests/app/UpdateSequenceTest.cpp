@@ -12,6 +12,7 @@
 #include "app/ProgressThread.h"
 #include "app/UpdateSequence.h"
 #include "res/ResourceIds.h"
+#include "tests/support/ImageFiles.h"
 #include "tests/support/app/FakeWizard.h"
 #include "update/CDownloadAgent.h"
 
@@ -21,21 +22,32 @@ namespace {
 using Lines = std::vector<std::string>;
 using Names = std::vector<std::string>;
 
-const Names kHelpers{"DeviceMode.exe", "DeviceSpy.exe", "SysReboot.exe", "wcestest.exe"};
-const Names kWritten{"DeviceMode.exe", "DeviceSpy.exe", "SysReboot.exe", "Tarn_G4.abi", "Tarn_G4_SPBL.abi",
-                     "wcestest.exe"};
+const Names kHelpers{"DeviceMode.exe", "DeviceSpy.exe", "SysReboot.exe"};
+// The desktop helper is written and deleted around each of its runs.
+const Names kWritten{"DeviceMode.exe", "DeviceSpy.exe", "SysReboot.exe", "Tarn_G4.abi", "Tarn_G4_SPBL.abi"};
 
 struct Pass {
     std::uint32_t ms;
     bool ok;
+    std::uint32_t units = 1;  // the units the pass wrote
 };
+
+// An image with one unit (section 50) of `length` bytes.
+std::vector<std::uint8_t> OneUnitImage(std::uint32_t length) {
+    ImageSizes sizes;
+    sizes.l50 = length;
+    return ImageFile(sizes, std::vector<std::uint8_t>(length, 0x52));
+}
 
 struct SequenceWorld : FakeWizard {
     SequenceWorld() {
         fake.UseScheduler();
         for (const std::string& name : kHelpers) fake.files.files[name] = FakeFiles::File{{'M', 'Z'}, true};
-        fake.package.binaries[IDBIN_FIRMWARE_IMAGE] = std::vector<std::uint8_t>(600, 0x52);
-        fake.package.binaries[IDBIN_BOOT_LOADER_IMAGE] = std::vector<std::uint8_t>(300, 0x42);
+        for (const unsigned id : {IDBIN_SYSREBOOT, IDBIN_DEVICEMODE, IDBIN_DEVICESPY}) {
+            fake.package.binaries[id] = {'M', 'Z'};
+        }
+        fake.package.binaries[IDBIN_FIRMWARE_IMAGE] = OneUnitImage(600);
+        fake.package.binaries[IDBIN_BOOT_LOADER_IMAGE] = OneUnitImage(300);
         fake.package.texts[IDS_IMAGE_FILE_NAME] = u"Tarn_G4.abi";
         fake.package.texts[IDS_BOOT_LOADER_IMAGE_FILE_NAME] = u"Tarn_G4_SPBL.abi";
         // The boot-loader link opens on the files the program wrote (on disk for the image object).
@@ -46,6 +58,7 @@ struct SequenceWorld : FakeWizard {
             sent.push_back(agent.Image()->Path().filename().string());
             const Pass pass = passes.at(sent.size() - 1);
             fake.ticks.Sleep(pass.ms);
+            agent.State().SetUnitsWritten(pass.units);
             return pass.ok;
         };
         view.whileAsking = [this](unsigned) { askedAt = fake.ticks.Now(); };
@@ -99,6 +112,23 @@ TEST(UpdateSequence, EndsOnTheFinishPageOrWithExactlyOneFailureText) {
         {"the boot-loader image file cannot be written", 1, {},
          [](SequenceWorld& w) { w.fake.files.writeErrors["Tarn_G4_SPBL.abi"] = 5; }, {}, 0, fail,
          {"message 36 owned"}, false},
+        {"the image fails its check: the phone is never touched", 1, {},
+         [](SequenceWorld& w) { w.fake.package.binaries[IDBIN_FIRMWARE_IMAGE][0] = 0; }, {}, 0, fail, {}, false},
+        {"the image has no unit to send", 1, {},
+         [](SequenceWorld& w) { w.fake.package.binaries[IDBIN_FIRMWARE_IMAGE] = OneUnitImage(0); }, {}, 0, fail, {},
+         false},
+        {"the boot-loader image runs past its end, its pass to come", 0, {},
+         [](SequenceWorld& w) { w.fake.package.binaries[IDBIN_BOOT_LOADER_IMAGE].pop_back(); }, {}, 0, fail, {},
+         false},
+        {"a broken boot-loader image whose pass never runs", 1, {{20000, true}},
+         [](SequenceWorld& w) { w.fake.package.binaries[IDBIN_BOOT_LOADER_IMAGE] = {'f', 'a', 'k', 'e'}; }, one, 1, {},
+         {}, true},
+        {"an image name that leads out of the folder", 1, {},
+         [](SequenceWorld& w) { w.fake.package.texts[IDS_IMAGE_FILE_NAME] = u"..\\Tarn_G4.abi"; }, {}, 0, fail, {},
+         false},
+        {"a main pass that wrote no unit", 1, {{20000, true, 0}}, nothing, one, 1, fail, {}, false},
+        {"a boot-loader pass that wrote no unit is enough", 0, {{20000, true, 0}, {20000, true}}, nothing, two, 2, {},
+         {}, true},
         {"the boot loader never appears", 1, {}, [](SequenceWorld& w) { w.fake.links.opens = [] { return false; }; },
          {}, 1, fail, {}, false},
         {"the boot loader does not come back for the main pass", 0, {{50000, true}},
@@ -151,9 +181,17 @@ TEST(UpdateSequence, EndsOnTheFinishPageOrWithExactlyOneFailureText) {
         EXPECT_EQ(w.Files(), row.finished ? kWritten : Names{}) << row.what;
         // The desktop link comes back on every way out, once.
         EXPECT_EQ(w.fake.log.Count("shell run wcestest.exe /c:su"), 1u) << row.what;
+        // The images are written and checked before the phone is sent to its boot loader.
         const Lines lines = w.fake.log.Lines();
         const auto at = [&lines](const std::string& line) { return std::find(lines.begin(), lines.end(), line); };
         const auto restore = at("shell run wcestest.exe /c:su");
+        const auto deviceMode = std::find(lines.begin(), lines.end(), "rapi CreateFile \\windows\\DeviceMode.exe");
+        if (deviceMode != lines.end()) {
+            EXPECT_LT(std::find(lines.begin(), lines.end(), "file Create Tarn_G4_SPBL.abi"), deviceMode) << row.what;
+        } else {
+            EXPECT_TRUE(row.sent.empty()) << row.what;
+        }
+        EXPECT_EQ(w.fake.files.openFiles, 0) << row.what;
         if (row.finished) {
             EXPECT_LT(restore, at("page end 1")) << row.what;
         } else {

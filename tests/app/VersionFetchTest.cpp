@@ -32,6 +32,7 @@ std::vector<std::uint8_t> Bytes(std::size_t size, char16_t fill) {
 struct FetchWorld : FakeWizard {
     FetchWorld() {
         fake.files.files["DeviceSpy.exe"] = FakeFiles::File{{'M', 'Z'}, true};
+        fake.package.binaries[149] = {'M', 'Z'};  // what the written file is checked against
         fake.rapi.sysVersion = RightPhone();
         fake.rapi.version = update::RapiVersion{5, 2, 0, 3};
     }

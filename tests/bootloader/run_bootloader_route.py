@@ -7,7 +7,8 @@ it, tells the bridge to end and checks that it wrote its results.
 
 MODE is the test program's mode (default: the transport).
 
-The harness gives FLASHWISE_PROGRAM (the test program's copy) and FLASHWISE_TEST_DIR.
+The harness gives FLASHWISE_PROGRAM (the test program's copy), FLASHWISE_TEST_DIR and
+FLASHWISE_WINE_STATE (the prefix of the test's lane).
 """
 
 import argparse
@@ -19,10 +20,10 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "wine"))
+import winetest  # noqa: E402
+
 WINE = "wine"
-WINE64 = "/usr/lib/wine/wine64"
-SERIAL_SERVICE = "FlashwiseSerialSim"
-SERIAL_PARAMETERS = r"HKLM\System\CurrentControlSet\Services\%s\Parameters" % SERIAL_SERVICE
 PORT_WAIT_S = 60
 PROGRAM_TIMEOUT_S = 60
 BRIDGE_END_S = 30
@@ -62,6 +63,7 @@ def main():
     results = os.path.join(folder, "bridge")
     port_file = os.path.join(folder, "port")
     env = dict(os.environ)
+    state = winetest.State(os.environ["FLASHWISE_WINE_STATE"])
 
     with open(os.path.join(folder, "bridge.log"), "wb") as log:
         bridge = subprocess.Popen([WINE, args.bridge, "--out", windows_path(results), "--port-file",
@@ -89,11 +91,7 @@ def main():
         if args.transport == "serial":
             # The driver reads the bridge's port when a device is opened; the device is
             # there while the driver runs, as the phone is while in its boot loader.
-            subprocess.run([WINE64, "reg", "add", SERIAL_PARAMETERS, "/v", "BridgePort", "/t", "REG_DWORD",
-                            "/d", str(port), "/f"], env=env, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60, check=True)
-            subprocess.run([WINE64, "sc", "start", SERIAL_SERVICE], env=env, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60, check=True)
+            winetest.start_serial_driver(state, port)
         test = subprocess.Popen([WINE, program, args.mode or args.transport, windows_path(results)], env=env,
                                 stdin=subprocess.DEVNULL, start_new_session=True)
         try:
@@ -124,10 +122,7 @@ def main():
     finally:
         if args.transport == "serial":
             # The device goes with the driver: later tests find no \\.\wceusbsh001.
-            for command in (["sc", "stop", SERIAL_SERVICE],
-                            ["reg", "delete", SERIAL_PARAMETERS, "/v", "BridgePort", "/f"]):
-                subprocess.run([WINE64] + command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL, timeout=60)
+            winetest.stop_serial_driver(state)
         if bridge.poll() is None:
             os.killpg(bridge.pid, signal.SIGKILL)
             bridge.wait()

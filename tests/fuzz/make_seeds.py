@@ -189,6 +189,89 @@ def bridge():
     write("bridge_frames", "broken-length", b"\x01" + struct.pack("<I", 0) + b"\x01")
 
 
+def pe_file(resources):
+    """A 32-bit program file whose one section holds `resources`: (type, id, language,
+    bytes), type a string for a named type or a number."""
+    tree = {}
+    for kind, rid, lang, data in resources:
+        tree.setdefault(kind, {}).setdefault(rid, {})[lang] = data
+    kinds = sorted(tree, key=lambda k: (isinstance(k, int), str(k)))
+    dirs = 16 + 8 * len(kinds)
+    count = 0
+    for k in kinds:
+        dirs += 16 + 8 * len(tree[k])
+        for rid in tree[k]:
+            dirs += 16 + 8 * len(tree[k][rid])
+            count += len(tree[k][rid])
+    names_at = dirs + 16 * count
+    names = sum(2 + 2 * len(k) for k in kinds if isinstance(k, str))
+    data_at = (names_at + names + 7) & ~7
+    rsrc = bytearray(data_at)
+    state = {"dir": 0, "entry": dirs, "name": names_at, "data": data_at}
+
+    def directory(n):
+        at = state["dir"]
+        struct.pack_into("<H", rsrc, at + 14, n)
+        state["dir"] += 16 + 8 * n
+        return at
+
+    root = directory(len(kinds))
+    for i, k in enumerate(kinds):
+        tdir = directory(len(tree[k]))
+        if isinstance(k, str):
+            struct.pack_into("<I", rsrc, root + 16 + 8 * i, 0x80000000 | state["name"])
+            struct.pack_into("<H", rsrc, state["name"], len(k))
+            rsrc[state["name"] + 2:state["name"] + 2 + 2 * len(k)] = k.encode("utf-16-le")
+            state["name"] += 2 + 2 * len(k)
+        else:
+            struct.pack_into("<I", rsrc, root + 16 + 8 * i, k)
+        struct.pack_into("<I", rsrc, root + 20 + 8 * i, 0x80000000 | tdir)
+        for j, rid in enumerate(sorted(tree[k])):
+            idir = directory(len(tree[k][rid]))
+            struct.pack_into("<II", rsrc, tdir + 16 + 8 * j, rid, 0x80000000 | idir)
+            for m, lang in enumerate(sorted(tree[k][rid])):
+                data = tree[k][rid][lang]
+                struct.pack_into("<II", rsrc, idir + 16 + 8 * m, lang, state["entry"])
+                struct.pack_into("<II", rsrc, state["entry"], 0x1000 + len(rsrc), len(data))
+                state["entry"] += 16
+                rsrc += data
+                rsrc += bytes((-len(rsrc)) % 8)
+    head = bytearray(0x200)
+    head[0:2] = b"MZ"
+    struct.pack_into("<I", head, 0x3C, 0x40)
+    struct.pack_into("<IHH", head, 0x40, 0x4550, 0x14C, 1)
+    struct.pack_into("<H", head, 0x54, 224)
+    struct.pack_into("<H", head, 0x58, 0x10B)
+    struct.pack_into("<I", head, 0x58 + 92, 16)
+    struct.pack_into("<II", head, 0x58 + 112, 0x1000, len(rsrc))
+    sec = 0x58 + 224
+    head[sec:sec + 8] = b".rsrc\0\0\0"
+    struct.pack_into("<IIII", head, sec + 8, len(rsrc), 0x1000, len(rsrc), 0x200)
+    return bytes(head + rsrc)
+
+
+def releases():
+    def block(texts):
+        slots = [""] * 16
+        for i, t in texts:
+            slots[i % 16] = t
+        return b"".join(struct.pack("<H", len(t)) + t.encode("utf-16-le") for t in slots)
+
+    image = bytearray(256 + 4)
+    image[0:12] = b"\x01\x13\x15\x133GIMAGE "
+    struct.pack_into("<III", image, 0x10, 0x409, 0, 0)
+    struct.pack_into("<I", image, 0x30, 4)
+    struct.pack_into("<I", image, 0x34, 4)
+    image[256:260] = bytes([1, 2, 3, 4])
+    texts = [("TXT", 156, 0, b"V2.1.7 FRA"), ("TXT", 157, 0, b"V3.42.10.2_2008-05-30"), ("TXT", 159, 0, b"FRA"),
+             ("TXT", 159, 1028, b"CHT"), ("TXT", 160, 1028, b"Krov Q512"), ("TXT", 161, 1028, b"Krov Q512\0")]
+    strings = [(6, 3, 1033, block([(33, "Tarn_G4.abi"), (37, "Tarn_G4_SPBL.abi")]))]
+    write("release_file", "worked-example-release",
+          pe_file(texts + strings + [("BIN", 152, 0, bytes(image)), ("BIN", 152, 1028, b"fake"), ("BIN", 153, 1028, b"fake")]))
+    write("release_file", "texts-only", pe_file(texts))
+    write("release_file", "string-table-only", pe_file(strings))
+
+
 def main():
     images()
     streams()
@@ -196,6 +279,7 @@ def main():
     texts()
     command_lines()
     bridge()
+    releases()
     return 0
 
 

@@ -84,6 +84,16 @@ TEST_F(Driver, FixedOrderAndOneRequestBlockForThePass) {
     EXPECT_EQ(GetWord(link_.calls[2].header.data() + 0x14), 0u);
     // 56 bytes of 312 sent.
     EXPECT_DOUBLE_EQ(state_.Completed(), 56.0 / 312.0);
+    EXPECT_EQ(state_.UnitsWritten(), 5u);
+}
+
+TEST_F(Driver, EndOfTransferThatDoesNotGoFailsThePass) {
+    MakeAllSections();
+    link_.endFails = true;
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(link_.calls.back().op, "end");
+    EXPECT_TRUE(state_.IsFinished());
+    EXPECT_FALSE(image_.IsOpen());
 }
 
 TEST_F(Driver, FourByteFileSendsNothingButEndsTheTransfer) {
@@ -94,6 +104,7 @@ TEST_F(Driver, FourByteFileSendsNothingButEndsTheTransfer) {
     EXPECT_TRUE(state_.IsFinished());
     EXPECT_FALSE(image_.IsOpen());
     EXPECT_DOUBLE_EQ(state_.Completed(), 0.0);
+    EXPECT_EQ(state_.UnitsWritten(), 0u);  // the caller decides whether an empty pass will do
 }
 
 TEST_F(Driver, ImageNotOpenIsAnEarlyExit) {

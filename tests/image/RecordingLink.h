@@ -31,7 +31,12 @@ public:
     // Runs inside every section operation, e.g. to look at the unpacked file.
     std::function<void(const Call&)> onSection;
 
-    void EndTransfer() override { calls.push_back(Call{"end"}); }
+    // The end-of-transfer block goes unless the test says otherwise.
+    bool endFails = false;
+    bool EndTransfer() override {
+        calls.push_back(Call{"end"});
+        return !endFails;
+    }
     bool Open() override { return true; }
     bool Read(int, std::uint8_t*) override { return false; }
     bool PrepareSection(CFirmwareImage* image, std::uint8_t* request, const std::uint8_t* header,

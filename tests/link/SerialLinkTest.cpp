@@ -151,7 +151,7 @@ TEST_F(SerialLink, WorkedExampleOnTheWire) {
     EXPECT_EQ(link->DeviceProgress(), 100u);
 
     calls.clear();
-    link->EndTransfer();
+    EXPECT_TRUE(link->EndTransfer());
     std::vector<std::uint8_t> end(72, 0);
     end[0] = 0x34;
     end[1] = 0x12;
@@ -175,7 +175,7 @@ TEST_F(SerialLink, EmptyUnitsAndClosedPortsSendNothing) {
     calls.clear();
     EXPECT_FALSE(Prepare());
     EXPECT_FALSE(Send());
-    link->EndTransfer();
+    EXPECT_FALSE(link->EndTransfer());
     EXPECT_TRUE(calls.empty());
 }
 

@@ -120,7 +120,7 @@ public:
         if (xp_) return RunAndWait(L"\"" + wcestest_ + L"\" /c:su") == 0;
         return Ctl(L"preset RapiMgr running auto") && Ctl(L"preset WcesComm running auto");
     }
-    // When the release was seen (both services stopped and disabled on Vista); 0: not.
+    // When the desktop let go (both services stopped, and each seen disabled, on Vista); 0: not.
     std::uint64_t Released(const std::vector<WorldAct>& acts) const {
         if (xp_) return Seen(acts, "dccman", "message-0x432", {{"types", "0"}});
         std::uint64_t last = 0;
@@ -128,7 +128,10 @@ public:
             const std::uint64_t stopped = Seen(acts, "service", "state", {{"name", name}, {"state", "stopped"}});
             const std::uint64_t disabled = Seen(acts, "scm", "start-type", {{"name", name}, {"type", "disabled"}});
             if (!stopped || !disabled) return 0;
-            last = std::max({last, stopped, disabled});
+            // The desktop lets go when the service stops; the watch sees a start type
+            // only when it is next scheduled, which on a busy machine can be after the
+            // boot loader has opened.
+            last = std::max(last, stopped);
         }
         return last;
     }
@@ -137,9 +140,12 @@ public:
         if (xp_) return Seen(acts, "dccman", "message-0x432", {{"types", "10"}});
         std::uint64_t last = 0;
         for (const char* name : kServices) {
+            // A disabled service does not start, so running again after its stop, and
+            // seen automatic (the watch sees it when it is next scheduled), is restored.
             const std::uint64_t automatic = Seen(acts, "scm", "start-type", {{"name", name}, {"type", "auto"}});
+            const std::uint64_t stopped = Seen(acts, "service", "state", {{"name", name}, {"state", "stopped"}});
             const std::uint64_t running = Seen(acts, "service", "state", {{"name", name}, {"state", "running"}});
-            if (!automatic || running < automatic) return 0;
+            if (!automatic || running < stopped) return 0;
             last = std::max(last, running);
         }
         return last;

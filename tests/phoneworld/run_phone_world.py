@@ -4,10 +4,7 @@ the test program in the world, phone-world.py down, and a check that the world l
 process behind.
 
   run_phone_world.py --build BUILD --device-mode EXE --sys-reboot EXE --wcestest EXE --service-ctl EXE
-                     [--no-boot-loader] xp|vista
-
---no-boot-loader: the program is not meant to reach the boot loader, so the capture must
-hold nothing from the host.
+                     xp|vista
 
 The harness gives FLASHWISE_PROGRAM (the test program's copy), FLASHWISE_TEST_DIR and
 FLASHWISE_WINE_STATE.
@@ -46,7 +43,6 @@ def main():
     parser.add_argument("--sys-reboot", required=True)
     parser.add_argument("--wcestest", required=True)
     parser.add_argument("--service-ctl", required=True)
-    parser.add_argument("--no-boot-loader", action="store_true")
     args = parser.parse_args()
 
     folder = os.environ["FLASHWISE_TEST_DIR"]
@@ -95,11 +91,6 @@ def main():
     # the line cleared, the first block, the line set.
     with open(os.path.join(results, "capture.txt")) as f:
         host = [line.split(" ", 1)[1].strip() for line in f if " H>D " in line]
-    if args.no_boot_loader:
-        if host:
-            print("FAILED: the boot loader heard from the host: %s" % ", ".join(host[:3]))
-            return 1
-        return code
     first = [entry.split(" ")[1] + (" " + entry.split(" ")[2] if entry.startswith("H>D line") else "")
              for entry in host[:3]]
     print("the link's first acts: %s" % ", ".join(first))

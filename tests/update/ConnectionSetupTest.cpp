@@ -89,8 +89,10 @@ TEST(SetupConnection, WindowEventsAndThreadInTheirOrder) {
     ASSERT_TRUE(SetupConnection(fake.platform, &agent, u"Tarn_G4.abi"));
     const std::vector<std::string> expected{
         "window shown", "event Create SetupConnectionSuccess", "event Create SetupConnectionFail", "thread start",
-        "record saved", "shell run wcestest.exe /c:", "link made serial", "link Open serial ok", "event Set SetupConnectionSuccess",
-        "thread end",
+        // The desktop helper is written and checked, run, let go of and deleted.
+        "record saved", "file Delete wcestest.exe", "file Create wcestest.exe", "file Close wcestest.exe", "shell run wcestest.exe /c:",
+        "file Close wcestest.exe", "file Delete wcestest.exe",
+        "link made serial", "link Open serial ok", "event Set SetupConnectionSuccess", "thread end",
         // Input is dispatched round after round until the signal is seen.
         "ui dispatch", "ui wake input", "ui dispatch", "ui wake input", "ui dispatch", "ui wake SetupConnectionSuccess",
         // Then the thread's end, so that a pass that follows at once finds none running.

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "tests/support/update/FakeUpdatePlatform.h"
 #include "update/CDownloadAgent.h"
 
@@ -33,30 +35,58 @@ TEST(DownloadAgent, ThePlatformPathRuleChoosesTheClassAndItsLink) {
     }
 }
 
-TEST(DownloadAgent, XpPathRunsTheHelperItWroteByItsFullPath) {
+TEST(DownloadAgent, XpPathRunsOnlyTheHelperItJustWroteAndChecked) {
+    const std::vector<std::uint8_t> helper = DesktopHelperPayload();
     struct Row {
+        const char* what;
         bool enable;
-        bool shellFails;
+        std::function<void(FakeUpdatePlatform&)> arrange;
         int result;
-        const char* run;
+        const char* run;  // empty: nothing ran
         std::string output;
     };
+    const auto none = [](FakeUpdatePlatform&) {};
     const Row rows[] = {
-        {false, false, 1, "shell run wcestest.exe /c:", ""},
-        {true, false, 1, "shell run wcestest.exe /c:su", ""},
-        {true, true, 0, "shell run wcestest.exe /c:su", "CreateProcess Wcestest.exe failed with Errorcode = 1223\n"},
+        {"release", false, none, 1, "shell run wcestest.exe /c:", ""},
+        {"restore over a file left or planted there", true,
+         [](FakeUpdatePlatform& f) { f.files.files["wcestest.exe"].bytes = {'b', 'a', 'd'}; }, 1,
+         "shell run wcestest.exe /c:su", ""},
+        {"the helper reports a failure", true, [](FakeUpdatePlatform& f) { f.shell.exitCode = 2; }, 0,
+         "shell run wcestest.exe /c:su", ""},
+        {"the helper had to be ended", false, [](FakeUpdatePlatform& f) { f.shell.exitCode = kHelperStillRunning; },
+         0, "shell run wcestest.exe /c:", ""},
+        {"it cannot be started", true,
+         [](FakeUpdatePlatform& f) {
+             f.shell.fails = true;
+             f.shell.error = 1223;
+         },
+         0, "shell run wcestest.exe /c:su", "CreateProcess Wcestest.exe failed with Errorcode = 1223\n"},
+        {"changed between its write and its run", true,
+         [](FakeUpdatePlatform& f) { f.files.beforeOpen = [&f](const std::string& name) { f.files.files[name].bytes[0] ^= 1; }; },
+         0, "", "CreateProcess Wcestest.exe failed with Errorcode = 0\n"},
+        {"cannot be written", false, [](FakeUpdatePlatform& f) { f.files.writeErrors["wcestest.exe"] = 112; }, 0, "",
+         "CreateProcess Wcestest.exe failed with Errorcode = 112\n"},
+        {"missing from the package", false, [](FakeUpdatePlatform& f) { f.package.binaries.clear(); }, 0, "",
+         "CreateProcess Wcestest.exe failed with Errorcode = 0\n"},
     };
     for (const Row& row : rows) {
         FakeUpdatePlatform fake;
-        fake.shell.fails = row.shellFails;
-        fake.shell.error = 1223;
+        row.arrange(fake);
         CDownloadAgent agent(fake.platform);
         // Failure reporting is not used on this path.
-        EXPECT_EQ(agent.SetDesktopLink(row.enable, true), row.result);
-        EXPECT_EQ(fake.log.Matching("shell"), std::vector<std::string>{row.run});
-        EXPECT_EQ(fake.shell.programs.at(0), fake.folder / "wcestest.exe");
-        EXPECT_EQ(fake.shell.waits.at(0), kDesktopHelperWaitMs);
-        EXPECT_EQ(fake.shell.output, row.output);
+        EXPECT_EQ(agent.SetDesktopLink(row.enable, true), row.result) << row.what;
+        EXPECT_EQ(fake.log.Matching("shell"), *row.run ? std::vector<std::string>{row.run} : std::vector<std::string>{})
+            << row.what;
+        EXPECT_EQ(fake.shell.output, row.output) << row.what;
+        // Nothing of it stays behind, and nothing stays open.
+        EXPECT_EQ(fake.files.files.count("wcestest.exe"), 0u) << row.what;
+        EXPECT_EQ(fake.files.openFiles, 0) << row.what;
+        if (!*row.run) continue;
+        EXPECT_EQ(fake.shell.programs.at(0), fake.folder / "wcestest.exe") << row.what;
+        EXPECT_EQ(fake.shell.currentFolders.at(0), fake.folder) << row.what;
+        EXPECT_EQ(fake.shell.waits.at(0), kDesktopHelperWaitMs) << row.what;
+        EXPECT_EQ(fake.shell.ranBytes.at(0), helper) << row.what;
+        EXPECT_EQ(fake.shell.openWhenRun.at(0), 1) << row.what;  // held against change while it starts
     }
 }
 

@@ -10,6 +10,7 @@
 #include "tests/support/update/FakeUpdatePlatform.h"
 #include "update/CDownloadAgent.h"
 #include "update/HelperDeployment.h"
+#include "update/PrivateFolder.h"
 
 namespace flashwise::test {
 namespace {
@@ -17,6 +18,13 @@ namespace {
 constexpr std::uint32_t kNotEnoughMemory = 8;
 constexpr std::uint32_t kDiskFull = 112;
 const std::vector<std::string> kHelpers{"SysReboot.exe", "DeviceSpy.exe", "DeviceMode.exe", "wcestest.exe"};
+const std::vector<std::string> kPhoneHelpers{"SysReboot.exe", "DeviceSpy.exe", "DeviceMode.exe"};
+
+// The phone-side helpers in the working folder and, the same bytes, in the package.
+void PlaceHelpers(FakeUpdatePlatform& fake, const std::vector<std::uint8_t>& bytes) {
+    for (const std::string& name : kPhoneHelpers) fake.files.files[name].bytes = bytes;
+    for (const unsigned id : {IDBIN_SYSREBOOT, IDBIN_DEVICESPY, IDBIN_DEVICEMODE}) fake.package.binaries[id] = bytes;
+}
 
 std::vector<std::uint8_t> Bytes(std::size_t size, std::uint8_t seed) {
     std::vector<std::uint8_t> bytes(size);
@@ -39,7 +47,7 @@ std::vector<std::string> FileNames(const FakeFiles& files) {
     return names;
 }
 
-TEST(ExtractHelperFiles, WritesTheFourHiddenOrStopsAtTheFirstFailure) {
+TEST(ExtractHelperFiles, WritesThePhoneHelpersHiddenOrStopsAtTheFirstFailure) {
     struct Row {
         const char* what;
         std::function<void(FakeUpdatePlatform&)> arrange;
@@ -47,7 +55,7 @@ TEST(ExtractHelperFiles, WritesTheFourHiddenOrStopsAtTheFirstFailure) {
         std::vector<std::string> present;
     };
     const Row rows[] = {
-        {"all four", [](FakeUpdatePlatform&) {}, true, kHelpers},
+        {"all three", [](FakeUpdatePlatform&) {}, true, kPhoneHelpers},
         {"DeviceMode missing from the package",
          [](FakeUpdatePlatform& f) { f.package.binaries.erase(IDBIN_DEVICEMODE); }, false,
          {"DeviceSpy.exe", "SysReboot.exe"}},
@@ -70,7 +78,7 @@ TEST(ExtractHelperFiles, WritesTheFourHiddenOrStopsAtTheFirstFailure) {
         EXPECT_TRUE(fake.log.Matching("message").empty()) << row.what;
     }
 
-    // A second run replaces the files, hidden and whole.
+    // A second run replaces the files, hidden and whole: each is deleted, then made new.
     FakeUpdatePlatform fake;
     FillPackage(fake);
     ASSERT_TRUE(ExtractHelperFiles(fake.platform));
@@ -79,6 +87,9 @@ TEST(ExtractHelperFiles, WritesTheFourHiddenOrStopsAtTheFirstFailure) {
     EXPECT_EQ(fake.files.files["DeviceSpy.exe"].bytes, Bytes(3, 9));
     EXPECT_TRUE(fake.files.files["DeviceSpy.exe"].hidden);
     EXPECT_EQ(fake.log.Matching("file Create").front(), "file Create SysReboot.exe");
+    // A file that cannot be deleted (someone else's) is never written into.
+    fake.files.createErrors["DeviceSpy.exe"] = 80;
+    EXPECT_FALSE(ExtractHelperFiles(fake.platform));
 }
 
 TEST(ExtractImageFiles, TheMessageFollowsTheErrorOfTheFailedWrite) {
@@ -98,8 +109,11 @@ TEST(ExtractImageFiles, TheMessageFollowsTheErrorOfTheFailedWrite) {
          {"message 36 owned"}},
         {"cannot be created", [](FakeUpdatePlatform& f) { f.files.createErrors["Tarn_G4.abi"] = 5; }, false,
          {"message 36 owned"}},
-        {"no file name", [](FakeUpdatePlatform& f) { f.package.texts.erase(IDS_IMAGE_FILE_NAME); }, false,
-         {"message 36 owned"}},
+        {"no file name", [](FakeUpdatePlatform& f) { f.package.texts.erase(IDS_IMAGE_FILE_NAME); }, false, {}},
+        {"a name with a folder",
+         [](FakeUpdatePlatform& f) { f.package.texts[IDS_BOOT_LOADER_IMAGE_FILE_NAME] = u"..\\Tarn_G4_SPBL.abi"; },
+         false, {}},
+        {"a device name", [](FakeUpdatePlatform& f) { f.package.texts[IDS_IMAGE_FILE_NAME] = u"CON"; }, false, {}},
         {"image missing from the package",
          [](FakeUpdatePlatform& f) { f.package.binaries.erase(IDBIN_FIRMWARE_IMAGE); }, false, {}},
     };
@@ -108,12 +122,17 @@ TEST(ExtractImageFiles, TheMessageFollowsTheErrorOfTheFailedWrite) {
         FakeUpdatePlatform fake;
         FillPackage(fake);
         row.arrange(fake);
-        EXPECT_EQ(ExtractImageFiles(fake.platform, &page), row.result) << row.what;
+        HeldFiles held(fake.files);
+        EXPECT_EQ(ExtractImageFiles(fake.platform, &page, held), row.result) << row.what;
         EXPECT_EQ(fake.log.Matching("message"), row.messages) << row.what;
-        EXPECT_EQ(fake.files.openFiles, 0) << row.what;
-        for (const std::string& create : fake.log.Matching("file Create")) {
-            EXPECT_NE(create.find("share-delete"), std::string::npos) << row.what;
+        // Both stay open from their write to their last use; a failed one is let go.
+        if (row.result) EXPECT_EQ(fake.files.openFiles, 2) << row.what;
+        if (fake.package.texts[IDS_IMAGE_FILE_NAME] == u"CON" ||
+            fake.package.texts[IDS_BOOT_LOADER_IMAGE_FILE_NAME].find(u'\\') != std::u16string::npos) {
+            EXPECT_TRUE(fake.files.files.empty()) << row.what;  // nothing written anywhere
         }
+        held.Release();
+        EXPECT_EQ(fake.files.openFiles, 0) << row.what;
     }
 }
 
@@ -136,6 +155,12 @@ TEST(DeployHelper, EveryOutcomeEndsTheConnectionAndClosesEveryFile) {
         {"DeviceSpy deployed", PhoneHelper::DeviceSpy, none, true, true, true},
         {"local file missing", PhoneHelper::DeviceMode, [](FakeUpdatePlatform& f) { f.files.files.clear(); }, false,
          false, false},
+        {"not in the package", PhoneHelper::DeviceMode, [](FakeUpdatePlatform& f) { f.package.binaries.clear(); },
+         false, false, false},
+        {"local file changed after its write", PhoneHelper::DeviceMode,
+         [](FakeUpdatePlatform& f) { f.files.files["DeviceMode.exe"].bytes[9000] ^= 1; }, false, true, false},
+        {"local file grown after its write", PhoneHelper::SysReboot,
+         [](FakeUpdatePlatform& f) { f.files.files["SysReboot.exe"].bytes.push_back(0); }, false, true, false},
         {"request refused", PhoneHelper::DeviceMode, [](FakeUpdatePlatform& f) { f.rapi.initExCall = 0x80004005; },
          false, true, false},
         {"no connection within 3000 ms", PhoneHelper::DeviceMode,
@@ -159,7 +184,7 @@ TEST(DeployHelper, EveryOutcomeEndsTheConnectionAndClosesEveryFile) {
     };
     for (const DeployRow& row : rows) {
         FakeUpdatePlatform fake;
-        for (const std::string& name : kHelpers) fake.files.files[name].bytes = Bytes(10000, 3);
+        PlaceHelpers(fake, Bytes(10000, 3));
         row.arrange(fake);
 
         EXPECT_EQ(DeployHelper(fake.platform, row.helper), row.result) << row.what;
@@ -198,7 +223,7 @@ TEST(DeployHelper, NamesAndWaitsOfEachHelper) {
     };
     for (const Row& row : rows) {
         FakeUpdatePlatform fake;
-        for (const std::string& name : kHelpers) fake.files.files[name].bytes = Bytes(10, 1);
+        PlaceHelpers(fake, Bytes(10, 1));
         ASSERT_TRUE(DeployHelper(fake.platform, row.helper));
         EXPECT_EQ(fake.log.Matching("rapi"), row.calls);
     }
@@ -219,7 +244,7 @@ TEST(DeployHelper, CopiesInPiecesWithAFinalEmptyWrite) {
     };
     for (const Row& row : rows) {
         FakeUpdatePlatform fake;
-        fake.files.files["SysReboot.exe"].bytes = Bytes(row.size, 5);
+        PlaceHelpers(fake, Bytes(row.size, 5));
         ASSERT_TRUE(DeployHelper(fake.platform, PhoneHelper::SysReboot)) << row.size;
         EXPECT_EQ(fake.rapi.writeSizes, row.writes) << row.size;
         EXPECT_EQ(fake.rapi.phoneFiles[u"\\windows\\SysReboot.exe"], Bytes(row.size, 5)) << row.size;
@@ -238,7 +263,10 @@ TEST(HelperRemoval, DeletionsInOrderAndTheCleanUpAfterAFailure) {
 
     fake.log.Clear();
     ASSERT_TRUE(ExtractHelperFiles(fake.platform));
-    ASSERT_TRUE(ExtractImageFiles(fake.platform, nullptr));
+    {
+        HeldFiles held(fake.files);
+        ASSERT_TRUE(ExtractImageFiles(fake.platform, nullptr, held));
+    }
     fake.files.files.erase("DeviceMode.exe");  // already gone: no harm
     fake.log.Clear();
     {
@@ -247,7 +275,10 @@ TEST(HelperRemoval, DeletionsInOrderAndTheCleanUpAfterAFailure) {
         EXPECT_EQ(fake.ticks.Now(), 1000u);
     }
     EXPECT_EQ(fake.log.Lines(),
-              (std::vector<std::string>{"shell run wcestest.exe /c:su", "record removed", "file Delete SysReboot.exe",
+              (std::vector<std::string>{"file Delete wcestest.exe", "file Create wcestest.exe",
+                                        "file Close wcestest.exe", "shell run wcestest.exe /c:su",
+                                        "file Close wcestest.exe", "file Delete wcestest.exe", "record removed",
+                                        "file Delete SysReboot.exe",
                                         "file Delete DeviceSpy.exe", "file Delete DeviceMode.exe",
                                         "file Delete wcestest.exe", "file Delete Tarn_G4.abi",
                                         "file Delete Tarn_G4_SPBL.abi", "file Delete ExtRom.tmp",
@@ -269,15 +300,66 @@ TEST(HelperRemoval, CancelOnTheUpdatePage) {
                   yes);
         if (!yes) {
             EXPECT_EQ(fake.log.Lines(), std::vector<std::string>{"confirm 2 owned"});
-            EXPECT_EQ(fake.files.files.size(), 3u);
+            EXPECT_EQ(fake.files.files.size(), 2u);
             continue;
         }
         EXPECT_EQ(fake.log.Lines(),
                   (std::vector<std::string>{"confirm 2 owned", "page ended 2", "file Delete SysReboot.exe",
-                                            "file Delete DeviceMode.exe", "file Delete wcestest.exe",
-                                            "page closed"}));
-        EXPECT_EQ(fake.ticks.Now(), 30u);
+                                            "file Delete DeviceMode.exe", "page closed"}));
+        EXPECT_EQ(fake.ticks.Now(), 20u);
         EXPECT_TRUE(fake.files.files.empty());
+    }
+}
+
+
+// ---- the private work folder
+
+class FakeFolders : public PrivateFolders {
+public:
+    std::vector<Made> outcomes;  // one per try, then Created
+    std::vector<std::string> calls;
+    std::filesystem::path Base() override { return "/base"; }
+    std::uint32_t RandomToken() override { return 0x0A0B0C00u + static_cast<std::uint32_t>(calls.size()); }
+    Made Create(const std::filesystem::path& folder) override {
+        calls.push_back("create " + folder.generic_string());
+        const std::size_t tries = calls.size();
+        return tries <= outcomes.size() ? outcomes[tries - 1] : Made::Created;
+    }
+    void Remove(const std::filesystem::path& folder) override { calls.push_back("remove " + folder.generic_string()); }
+};
+
+TEST(PrivateWorkFolder, ANewNameEachTryThenRemovedOnTheWayOut) {
+    using Made = PrivateFolders::Made;
+    FakeFolders folders;
+    folders.outcomes = {Made::Exists, Made::Exists};
+    {
+        PrivateWorkFolder work(folders);
+        ASSERT_TRUE(work.Make());
+        EXPECT_EQ(work.Folder()->File("Tarn_G4.abi").generic_string(), "/base/Flashwise-0A0B0C02/Tarn_G4.abi");
+        // A name that would leave the folder leads nowhere.
+        for (const char16_t* name : {u"..\\Tarn_G4.abi", u"C:Tarn_G4.abi", u"sub/Tarn_G4.abi", u"..", u"Tarn_G4.abi.",
+                                     u"Tarn_G4.abi ", u"NUL.abi", u"com1", u"LPT9.txt", u"CONOUT$", u"", u"a\tb"}) {
+            EXPECT_TRUE(work.Folder()->File(std::u16string_view(name)).empty()) << Narrow(name);
+        }
+        EXPECT_FALSE(work.Folder()->File(u"[CHT] Tarn_G4.abi").empty());
+        EXPECT_FALSE(work.Folder()->File(u"COM10.abi").empty());
+    }
+    EXPECT_EQ(folders.calls, (std::vector<std::string>{"create /base/Flashwise-0A0B0C00", "create /base/Flashwise-0A0B0C01",
+                                                       "create /base/Flashwise-0A0B0C02",
+                                                       "remove /base/Flashwise-0A0B0C02"}));
+
+    // Every name taken, or the system refusing: no folder, nothing removed that is not ours.
+    for (const std::vector<Made>& outcomes :
+         {std::vector<Made>(kPrivateFolderTries + 1, Made::Exists), std::vector<Made>{Made::Exists, Made::Failed}}) {
+        FakeFolders refusing;
+        refusing.outcomes = outcomes;
+        {
+            PrivateWorkFolder work(refusing);
+            EXPECT_FALSE(work.Make());
+            EXPECT_FALSE(work.Folder());
+        }
+        EXPECT_EQ(refusing.calls.size(), std::min<std::size_t>(outcomes.size(), 16));
+        for (const std::string& call : refusing.calls) EXPECT_EQ(call.rfind("create", 0), 0u) << call;
     }
 }
 

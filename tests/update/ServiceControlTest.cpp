@@ -7,6 +7,7 @@
 #include "res/ResourceIds.h"
 #include "tests/support/update/FakeUpdatePlatform.h"
 #include "update/CDownloadAgent.h"
+#include "update/PrivateFolder.h"
 #include "update/RunRecord.h"
 #include "update/ServiceControl.h"
 
@@ -219,6 +220,26 @@ TEST(RunRecord, NothingIsStoppedWhenTheRecordCannotBeWritten) {
     EXPECT_EQ(fake.log.Count("shell run"), 0u);
 }
 
+// The private folders as start-up sees them: made in the scratch folder, removals noted.
+class LeftFolders : public PrivateFolders {
+public:
+    explicit LeftFolders(std::filesystem::path base) : base_(std::move(base)) {}
+    std::vector<std::filesystem::path> removed;
+    std::filesystem::path Base() override { return base_; }
+    std::uint32_t RandomToken() override {
+        ADD_FAILURE() << "start-up makes no folder to act on a record";
+        return 0;
+    }
+    Made Create(const std::filesystem::path&) override {
+        ADD_FAILURE() << "start-up makes no folder to act on a record";
+        return Made::Failed;
+    }
+    void Remove(const std::filesystem::path& folder) override { removed.push_back(folder); }
+
+private:
+    std::filesystem::path base_;
+};
+
 struct LeftRow {
     const char* what;
     std::optional<RunRecord> record;
@@ -229,7 +250,7 @@ struct LeftRow {
 };
 
 TEST(RunRecord, ARecordLeftByARunThatDiedIsActedOnAtStart) {
-    const std::filesystem::path left = "left-folder";  // made absolute in the scratch folder below
+    const std::filesystem::path left = "Flashwise-0A0B0C0D";  // made absolute in the scratch folder below
     const auto vista = [](std::uint32_t wState, std::uint32_t wType, std::uint32_t rState, std::uint32_t rType) {
         RunRecord record;
         record.services = {{u"WcesComm", wType, wState}, {u"RapiMgr", rType, rState}};
@@ -261,6 +282,12 @@ TEST(RunRecord, ARecordLeftByARunThatDiedIsActedOnAtStart) {
              fake.shell.fails = true;
          },
          {"shell run wcestest.exe /c:su"}, true, kStopped, kDisabled, kStopped, kDisabled},
+        {"XP path: a helper that reports a failure keeps the record",
+         xp, [&](FakeUpdatePlatform& fake) {
+             stoppedAndDisabled(fake);
+             fake.shell.exitCode = 2;
+         },
+         {"shell run wcestest.exe /c:su"}, true, kStopped, kDisabled, kStopped, kDisabled},
     };
     for (const LeftRow& row : rows) {
         FakeUpdatePlatform fake;
@@ -273,9 +300,14 @@ TEST(RunRecord, ARecordLeftByARunThatDiedIsActedOnAtStart) {
         for (const char* name : {"DeviceSpy.exe", "Tarn_G4.abi", "ExtRom.tmp"}) {
             fake.files.files[name] = FakeFiles::File{{1}, true};
         }
-        ActOnLeftRecord(fake.platform);
+        LeftFolders folders(fake.folder);
+        ActOnLeftRecord(fake.platform, &folders);
 
         EXPECT_EQ(fake.log.Matching("shell"), row.shell) << row.what;
+        // The private folder the dead run made goes with its files.
+        EXPECT_EQ(folders.removed, row.record ? std::vector<std::filesystem::path>{fake.folder / left}
+                                              : std::vector<std::filesystem::path>{})
+            << row.what;
         for (const auto& program : fake.shell.programs) EXPECT_EQ(program, fake.folder / left / "wcestest.exe");
         EXPECT_EQ(fake.record.stored.has_value(), row.record && row.recordStays) << row.what;
         // The dead run's files go, the helper written for the restore among them.
@@ -287,6 +319,31 @@ TEST(RunRecord, ARecordLeftByARunThatDiedIsActedOnAtStart) {
             EXPECT_EQ(fake.services.services[u"RapiMgr"].startType, row.rapimgrType) << row.what;
         }
     }
+}
+
+TEST(RunRecord, OnlyAFolderOfTheProgramsOwnMakingIsRemovedOnARecordsWord) {
+    for (const char* folder : {"Documents", "Flashwise-0A0B0C0", "Flashwise-0a0b0c0d", "Flashwise-0A0B0C0D/sub"}) {
+        FakeUpdatePlatform fake;
+        RunRecord record;
+        record.services = {{u"WcesComm", kAuto, kRunning}};
+        record.workFolder = fake.folder / folder;
+        fake.services.services[u"WcesComm"] = Service{kStopped, kDisabled};
+        fake.record.stored = record;
+        LeftFolders folders(fake.folder);
+        ActOnLeftRecord(fake.platform, &folders);
+        EXPECT_TRUE(folders.removed.empty()) << folder;
+        EXPECT_EQ(fake.services.StateOf(u"WcesComm"), kRunning) << folder;
+    }
+    // The right name in another place is not one of the program's either.
+    FakeUpdatePlatform fake;
+    RunRecord record;
+    record.desktopLinkReleased = true;
+    record.workFolder = fake.folder / "Flashwise-0A0B0C0D";
+    fake.record.stored = record;
+    LeftFolders folders(fake.folder / "Temp");
+    ActOnLeftRecord(fake.platform, &folders);
+    EXPECT_TRUE(folders.removed.empty());
+    EXPECT_FALSE(fake.record.stored.has_value());
 }
 
 }  // namespace

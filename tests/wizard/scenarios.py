@@ -6,15 +6,18 @@ phone's state, the boot loader's faults, the services' options, files in the way
 
   scenarios.py --build BUILD --path xp|vista ROW
 
-The harness gives FLASHWISE_PROGRAM (the program's copy, whose folder is the working
-folder), FLASHWISE_GUIDRIVER, FLASHWISE_TEST_DIR and FLASHWISE_WINE_STATE.
+The harness gives FLASHWISE_PROGRAM (the program's copy, whose folder is the current
+folder it runs in), FLASHWISE_GUIDRIVER, FLASHWISE_TEST_DIR and FLASHWISE_WINE_STATE. The
+program writes its files into a private work folder of its own in the prefix's
+C:\windows\temp, which every row finds removed at the end.
 
 A row's steps are tuples (verb, arguments...) that Run carries out in order; after the
-last step every row also checks that the program wrote no file it left behind and
-that the desktop's synchronisation link is up.
+last step every row also checks that the program left no file beside itself and no
+work folder behind, and that the desktop's synchronisation link is up.
 """
 
 import argparse
+import glob
 import os
 import subprocess
 import sys
@@ -29,8 +32,15 @@ from world import World, phone_ini  # noqa: E402
 # A phone of the release's model and language, with the newer system.
 PHONE = {"oem": "Krov Q512", "language": "FRA", "os": "5.2", "battery": "80", "rom": "3.10.404.1",
          "extrom": "1.05.01", "radio": "1.27.00.10"}
-PROBE_BOUND_MS = 100
-FILES_IN_THE_WAY = "files_in_the_way"
+# A page whose thread waits without serving its messages answers late by a whole
+# wait: the program's shortest is a second. Work on that thread (the update page
+# opening, writing its helper files) shows up as answers of 80 to 140 ms on a 2-core
+# machine with a load of ten, so the bound lies between the two; the figure itself
+# is the benchmark's (bench/wizard_update_bench.py).
+PROBE_BOUND_MS = 500
+STALL_CONTEXT_MS = 500
+PLANTED = "planted"
+NAMES_NOT_BARE = "names_not_bare"
 EVENT_NAMES = ("GetVersionThread", "WrongDevice", "WrongLanguage", "DLSPBOOTLAODER", "DLError", "DLThread",
                "SetupConnectionSuccess", "SetupConnectionFail")
 
@@ -82,10 +92,35 @@ ROWS = [
     Row("device_mode_copy_fails", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED +
         [("phone_files_created", ("DeviceSpy.exe", True), ("DeviceMode.exe", False)), ("stopped_at", 0, 0, 0)],
         phone={"create_file_fails": r"\windows\DeviceMode.exe"}),
-    Row("image_write_fails", TO_UPDATE_PAGE + [("update", MESSAGE), ("message", 36, "OK")] + FAILED,
-        before=FILES_IN_THE_WAY),
-    Row("boot_loader_never_appears", TO_UPDATE_PAGE + [("update", MESSAGE), ("setup_waits", 1)] + FAILED +
-        [("flash", )], phone={"boot_loader_starts": "0"}),
+    # A folder where the boot-loader image file goes: writing it fails, before the phone
+    # is touched.
+    Row("image_write_fails", TO_UPDATE_PAGE + [("in_the_way", "Tarn_G4_SPBL.abi"), ("update", MESSAGE),
+                                               ("message", 36, "OK")] + FAILED + [("phone_untouched",)]),
+    # Another program of the user tries to change the image files all through the update.
+    Row("files_swapped", TO_UPDATE_PAGE + [
+        ("swapper", "start"), ("update", "finish"), ("swapper", "stop"), ("flash", "image"), ("finish",),
+        ("ends",)]),
+    # A desktop helper of someone else's beside the program (the current folder too) and
+    # in the work folder: the wizard writes its own before every run.
+    Row("planted_helper", [("plant", "wcestest.exe")] + TO_UPDATE_PAGE + [
+        ("update", "finish"), ("flash", "image"), ("finish",), ("ends",), ("planted_never_ran",)],
+        paths=("xp",), before=PLANTED),
+    # Releases with a broken image (tests/wizard/releases): refused before the phone is
+    # touched, so it never leaves its system.
+    Row("image_fails_check", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED + [("phone_untouched",)]),
+    Row("image_without_unit", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED + [("phone_untouched",)]),
+    Row("boot_loader_image_fails", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED + [("phone_untouched",)],
+        phone={"os": "5.1"}),
+    # A translation beside the program names the image files "../Tarn_G4.abi" and
+    # "../Tarn_G4_SPBL.abi": the update fails before anything is written or sent.
+    Row("image_names_not_bare", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED + [
+        ("phone_untouched",), ("nothing_written_outside",)], before=NAMES_NOT_BARE),
+    # The same broken boot-loader image does not matter to a phone that needs no boot-loader pass.
+    Row("boot_loader_image_unused", TO_UPDATE_PAGE + [("update", "finish"), ("flash", "image"), ("finish",),
+                                                      ("ends",)]),
+    # The one row per path that sits through the set-up wait's whole real minute.
+    Row("boot_loader_never_appears", TO_UPDATE_PAGE + [("update", MESSAGE), ("setup_waits", 1), ("gave_up", 60)] +
+        FAILED + [("flash", ), ("desktop_released_and_restored",)], phone={"boot_loader_starts": "0"}),
     Row("unit_rejected", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED + [("stopped_at", 1, 1, 1), ("flash",)],
         faults=("result-code:data:0:0x88",)),
     Row("link_vanishes", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED + [("stopped_at", 1, 1, 0)],
@@ -143,18 +178,42 @@ class Run:
         self.messages = []        # text ids of every message box answered
         self.holder = None
         self.holders = []         # other programs holding named events, started by steps
-        self.traps = []
+        self.update_pressed = None
+        self.swapper = None
+        self.prefix = winetest.State(self.state).prefix
+        self.temp = os.path.join(self.prefix, "drive_c", "windows", "temp")
+        self.folders_before = set(self.private_folders())
+        self.marker = os.path.join(self.folder, "planted.ran")
 
     # -- the world and the program ---------------------------------------------------
 
+    def private_folders(self):
+        return glob.glob(os.path.join(self.temp, "Flashwise-*"))
+
+    def work_folder(self):
+        """The run's private work folder: the one that was not there before it started."""
+        made = [f for f in self.private_folders() if f not in self.folders_before]
+        equal(len(made), 1, "private work folders made by the run: %r" % made)
+        return made[0]
+
+    def planted_program(self):
+        return os.path.join(self.build, "tests", "wizard", "PlantedProgram.exe")
+
     def start(self):
         self.world.up()
-        if self.row.before == FILES_IN_THE_WAY:
-            # A folder where the boot-loader image file goes: writing it fails.
-            os.makedirs(os.path.join(self.workdir, "Tarn_G4_SPBL.abi"))
-            self.traps.append("Tarn_G4_SPBL.abi")
         env = dict(os.environ)
         env.update(self.world.env)
+        if self.row.before == PLANTED:
+            # Beside the program, which is also the current folder it is started in.
+            import shutil
+            shutil.copyfile(self.planted_program(), os.path.join(self.workdir, "wcestest.exe"))
+            env["FLASHWISE_PLANTED_MARKER"] = winetest.windows_path(self.marker)
+        if self.row.before == NAMES_NOT_BARE:
+            import shutil
+            # Named after the program's copy, as the program looks for it.
+            shutil.copyfile(os.path.join(self.build, "tests", "wizard", "names-not-bare", "FlashwiseCHT.dll"),
+                            os.path.splitext(self.program)[0] + "CHT.dll")
+            env["LC_ALL"] = "zh_TW.UTF-8"  # the user-interface language that takes the translation
         if self.row.before == "signalled_events":
             self.holder = subprocess.Popen(
                 [winetest.WINE, os.path.join(self.build, "tests", "wizard", "NamedEventHolder.exe")] +
@@ -173,6 +232,15 @@ class Run:
         if self.driver:
             self.driver.ask("kill")
             self.driver.close()
+        # A program ended by force (a failed row) cannot remove its work folder; the
+        # prefix outlives the row, so the row does (after the checks have looked).
+        import shutil
+        for folder in self.private_folders():
+            if folder not in self.folders_before:
+                shutil.rmtree(folder, ignore_errors=True)
+        if self.swapper:
+            self.swapper.stdin.close()
+            self.swapper.wait(timeout=15)
         for holder in [self.holder] + self.holders:
             if not holder:
                 continue
@@ -195,6 +263,17 @@ class Run:
             self.figures[wait] = max(self.figures.get(wait, 0), figures["worst_ms"])
         print("  responsiveness during %s: %d samples, worst %.1f ms, %d unanswered" %
               (wait, figures["samples"], figures["worst_ms"], figures["timeouts"]))
+        self.show_stalls(figures.get("slow", []))
+
+    def show_stalls(self, slow):
+        """Each slow answer beside what the world did from shortly before it until it
+        came: a stall that keeps company with one act is the program's; one beside
+        nothing in particular is the machine's."""
+        acts = self.world.acts() if slow else []
+        for at, took in slow:
+            near = [a for a in acts if at - STALL_CONTEXT_MS <= a.ms <= at + took]
+            print("    answer took %.0f ms from world clock %d; the world then: %s" % (
+                took, at, "; ".join("%+d %s %s" % (a.ms - at, a.source, a.act) for a in near[-6:]) or "nothing"))
 
     def hidden_update_page(self):
         answer = self.driver.ask("findctl", "#32770", "", wizard.UPDATE_BUTTON, "", 0, "hidden")
@@ -304,7 +383,7 @@ class Run:
         self.probe(page.hwnd)
         self.desk.press(page, "Update")
         setups = set()
-        pressed = time.monotonic()
+        pressed = self.update_pressed = time.monotonic()
         deadline = pressed + UPDATE_S
         last_sample = 0.0
         checked_buttons = False
@@ -369,6 +448,60 @@ class Run:
         check(not enabled, "buttons %r enabled while the update runs" % enabled)
         self.keys_ignored(page.hwnd)
 
+    def step_gave_up(self, seconds):
+        """The set-up wait tried for its whole bound, releasing the desktop's link at
+        every attempt, and no open of the boot loader went through."""
+        box = self.desk.present(MESSAGE)
+        check(box, "no message after the set-up wait")
+        waited = box[0].seen - self.update_pressed
+        check(waited >= seconds, "the failure came %.1f s after Update, before the wait's %d s" % (waited, seconds))
+        if self.path == "xp":
+            releases = [a for a in self.world.acts("dccman", "message-0x432") if a.fields.get("types") == "0"]
+            check(len(releases) > 1, "the release was not tried again and again: %d time(s)" % len(releases))
+        equal(self.world.acts("bridge", "open"), [], "opens of the boot loader the bridge let through")
+
+    def step_plant(self, name):
+        """Someone else's program under the helper's name in the work folder (which only
+        administrators could write on Windows; Wine keeps no access lists)."""
+        import shutil
+        shutil.copyfile(self.planted_program(), os.path.join(self.work_folder(), name))
+
+    def step_planted_never_ran(self):
+        check(not os.path.exists(self.marker), "a planted program ran: %r" %
+              (open(self.marker).read() if os.path.exists(self.marker) else ""))
+        self.step_desktop_released_and_restored()
+
+    def step_nothing_written_outside(self):
+        for folder in (self.temp, os.path.dirname(self.workdir), self.workdir):
+            equal(wizard.remaining_files(folder, wizard.IMAGE_FILES), [], "image files in %s" % folder)
+
+    def step_in_the_way(self, name):
+        os.makedirs(os.path.join(self.work_folder(), name))
+
+    def step_phone_untouched(self):
+        """The phone never left its system: no helper was started that restarts it."""
+        started = [a for a in self.world.acts("rapi", "CeCreateProcess")
+                   if "DeviceMode" in repr(a.fields) or "SysReboot" in repr(a.fields)]
+        equal(started, [], "processes started on the phone")
+        equal(self.world.acts("bridge", "open"), [], "opens of the boot loader")
+
+    def step_swapper(self, what):
+        if what == "start":
+            env = dict(os.environ)
+            env.update(self.world.env)
+            self.swapper = subprocess.Popen(
+                [winetest.WINE, os.path.join(self.build, "tests", "wizard", "FileSwapper.exe"),
+                 winetest.windows_path(self.work_folder()), "Tarn_G4.abi", "Tarn_G4_SPBL.abi"],
+                env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, start_new_session=True)
+            check(self.swapper.stdout.readline().strip() == b"ready", "the swapper did not start")
+            return
+        self.swapper.stdin.close()
+        verdict = self.swapper.stdout.readline().decode().split()
+        self.swapper.wait(timeout=15)
+        self.swapper = None
+        print("  swapper: %s" % " ".join(verdict))
+        check(len(verdict) == 4 and int(verdict[1]) > 0, "the swapper never found the image files: %r" % verdict)
+
     def step_setup_waits(self, count):
         equal(self.desk.shown_count(SETUP), count, "set-up waits shown")
 
@@ -415,7 +548,9 @@ class Run:
         equal(self.driver.exit_code(WAIT_S * 1000), 0, "the program's exit code")
 
     def step_no_helper_files(self):
-        equal(wizard.remaining_files(self.workdir, wizard.HELPER_FILES), [], "helper files left")
+        equal(wizard.remaining_files(self.workdir, wizard.HELPER_FILES), [], "helper files left beside the program")
+        for folder in [f for f in self.private_folders() if f not in self.folders_before]:
+            equal(wizard.remaining_files(folder, wizard.HELPER_FILES), [], "helper files left in the work folder")
 
     def step_text_count(self, number, count):
         equal(self.messages.count(number), count, "message boxes with text %d" % number)
@@ -513,7 +648,8 @@ class Run:
         else:
             equal(self.desktop(), {n: ("stopped", "disabled") for n in ("WcesComm", "RapiMgr")},
                   "the services after the kill")
-        check(wizard.remaining_files(self.workdir), "the killed run left no file to clean up")
+        self.dead_folder = self.work_folder()
+        check(os.listdir(self.dead_folder), "the killed run left no file to clean up")
 
     def step_restart(self):
         """The program again, to its welcome page: what it does first is before the notice."""
@@ -536,11 +672,13 @@ class Run:
 
     def step_no_written_files(self):
         equal(wizard.remaining_files(self.workdir), [], "files left in the working folder")
+        check(not os.path.exists(self.dead_folder), "the killed run's work folder is still there")
 
     def during_second_copy(self, page):
         """A second copy while the update runs: it brings the first forward and ends,
         touching nothing (no file, no call to the phone, no window of its own)."""
         before = sorted(os.listdir(self.workdir))
+        folders = sorted(self.private_folders())
         calls = len(self.world.acts("rapi"))
         env = dict(os.environ)
         env.update(self.world.env)
@@ -550,6 +688,7 @@ class Run:
         print("  the second copy ended with %d after %.1f s" % (second.returncode, time.monotonic() - started))
         equal(second.returncode, 0, "the second copy's exit code")
         equal(sorted(os.listdir(self.workdir)), before, "the working folder after the second copy")
+        equal(sorted(self.private_folders()), folders, "private work folders after the second copy")
         equal(len(self.world.acts("rapi")), calls, "calls to the phone while the second copy ran")
         self.desk.poll()
         equal(self.desk.present(MESSAGE), [], "message boxes after the second copy")
@@ -585,8 +724,11 @@ class Run:
     # -- every row -------------------------------------------------------------------
 
     def final_checks(self):
-        equal(wizard.remaining_files(self.workdir, [f for f in wizard.WRITTEN_FILES if f not in self.traps]), [],
-              "files the program left in its working folder")
+        planted = ["wcestest.exe"] if self.row.before == PLANTED else []
+        equal(wizard.remaining_files(self.workdir, [f for f in wizard.WRITTEN_FILES if f not in planted]), [],
+              "files the program wrote beside itself")
+        equal([f for f in self.private_folders() if f not in self.folders_before], [],
+              "private work folders left behind")
         desktop = self.world.phone_state().get("desktop", {})
         if self.path == "xp":
             equal(desktop.get("connection_types"), "10", "the connection manager's types at the end")

@@ -34,22 +34,6 @@ std::string Word(std::uint32_t v) {
     return text;
 }
 
-std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (const unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
 
 std::string Narrow(const fs::path& p) {
     try {
@@ -93,6 +77,23 @@ void FillSendBlock(UnitReport& unit, const std::u16string& name, std::uint32_t t
 }
 
 }  // namespace
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (const unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
 
 bool MakeImageReport(const fs::path& path, const std::u16string& name, ImageReport* report, std::string* error) {
     *report = ImageReport{};

@@ -38,6 +38,8 @@ bool MakeImageReport(const std::filesystem::path& path, const std::u16string& na
                      std::string* error);
 
 std::string ReportAsJson(const ImageReport& report);
+// A JSON string of the text, quoted and escaped.
+std::string JsonString(const std::string& s);
 std::string ReportAsText(const ImageReport& report);
 
 }  // namespace flashwise::tool

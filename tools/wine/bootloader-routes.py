@@ -115,7 +115,7 @@ def serial_up(state, driver, numbers):
     drivers = os.path.join(state.prefix, "drive_c", "windows", "system32", "drivers")
     os.makedirs(drivers, exist_ok=True)
     name = SERIAL_SERVICE.lower() + ".sys"
-    shutil.copyfile(driver, os.path.join(drivers, name))
+    winetest.install_file(driver, os.path.join(drivers, name))
     remove_serial_service(state)
     winetest.import_registry(state, [
         ("HKLM\\System\\CurrentControlSet\\Services\\%s\\Parameters" % SERIAL_SERVICE,

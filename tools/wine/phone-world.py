@@ -4,7 +4,7 @@ path, and takes it down again.
 
   phone-world.py up   --state DIR --build BUILD --windows xp|vista [--world FOLDER]
                       [--phone-ini FILE] [--lifetime-s N] [--dccman-answer N]
-                      [--service NAME:OPTIONS]... [--fault SPEC]...
+                      [--service NAME:OPTIONS]... [--fault SPEC]... [--write-rate BYTES_PER_S]
   phone-world.py down --state DIR [--world FOLDER]
 
 DIR is the harness's state folder (BUILD/wine); BUILD the Windows build folder the
@@ -63,8 +63,7 @@ sys.path.insert(0, HERE)
 import winetest  # noqa: E402
 
 ROUTES = os.path.join(HERE, "bootloader-routes.py")
-SERIAL_SERVICE = "FlashwiseSerialSim"
-SERIAL_PARAMETERS = r"HKLM\System\CurrentControlSet\Services\%s\Parameters" % SERIAL_SERVICE
+SERIAL_SERVICE = winetest.SERIAL_SERVICE
 SERVICES = ("WcesComm", "RapiMgr")
 STEP_TIMEOUT = 60
 PORT_WAIT_S = 60
@@ -260,7 +259,8 @@ def up(args, state):
     bridge = start_detached([winetest.WINE, built.bridge, "--out", winetest.windows_path(results), "--port-file",
                           winetest.windows_path(port_file), "--transport", transport, "--capture",
                           "--phone", winetest.windows_path(phone), "--idle-timeout-ms", lifetime_ms] +
-                         [option for fault in args.fault for option in ("--fault", fault)],
+                         [option for fault in args.fault for option in ("--fault", fault)] +
+                         (["--write-rate", str(args.write_rate)] if args.write_rate else []),
                             env, os.path.join(folder, "bridge.log"))
     did("process", pid=bridge.pid, marker="BootLoaderBridge.exe", what="the bridge")
     deadline = time.monotonic() + PORT_WAIT_S
@@ -310,8 +310,7 @@ def down(args, state):
         try:
             kind = step["step"]
             if kind == "serial-driver":
-                run(state, [winetest.WINE64, "sc", "stop", SERIAL_SERVICE])
-                run(state, [winetest.WINE64, "reg", "delete", SERIAL_PARAMETERS, "/v", "BridgePort", "/f"])
+                winetest.stop_serial_driver(state)
             elif kind == "process":
                 if step.get("port"):
                     tell_bridge_to_quit(step["port"])
@@ -331,7 +330,7 @@ def down(args, state):
             elif kind == "service":
                 if run(state, [winetest.WINE, built.service_ctl, "remove", step["name"]], env=env) != 0:
                     failures.append("the service %s was not removed" % step["name"])
-        except (subprocess.TimeoutExpired, OSError) as error:
+        except (winetest.HarnessError, subprocess.TimeoutExpired, OSError) as error:
             failures.append("%s: %s" % (step["step"], error))
     os.remove(record_path)
     if failures:
@@ -369,9 +368,7 @@ def watch(args, state):
     while time.monotonic() < deadline:
         if phone_in_boot_loader(phone_ini):
             print("phone-world: the phone is in its boot loader; starting the serial driver", flush=True)
-            run(state, [winetest.WINE64, "reg", "add", SERIAL_PARAMETERS, "/v", "BridgePort", "/t", "REG_DWORD",
-                        "/d", str(args.port), "/f"], what="setting the driver's bridge port")
-            run(state, [winetest.WINE64, "sc", "start", SERIAL_SERVICE], what="starting the serial driver")
+            winetest.start_serial_driver(state, args.port)
             with open(os.path.join(folder, "driver.started"), "w") as f:
                 f.write("%d\n" % args.port)
             print("phone-world: serial driver started", flush=True)
@@ -396,6 +393,8 @@ def main():
                         help="vista: SimService options for one service, e.g. WcesComm:--refuse-stop (up)")
     parser.add_argument("--fault", action="append", default=[], metavar="SPEC",
                         help="a misbehaviour of the boot loader, e.g. result-code:data:2:0x88 (up)")
+    parser.add_argument("--write-rate", type=int, default=0, metavar="BYTES_PER_S",
+                        help="the boot loader writes at this pace, as a phone's flash does (up)")
     parser.add_argument("--port", type=int, help=argparse.SUPPRESS)
     args = parser.parse_args()
     state = winetest.State(args.state)

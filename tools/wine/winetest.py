@@ -8,7 +8,10 @@ State lives in one folder (the build folder's wine/):
   prefix.ready       the version of the settings the prefix has (configure_prefix)
   display            the X display of the running Xvfb
   xvfb.pid           its process id
-  tests/<name>/      each test's own folder, made afresh for every run
+  tests/<name>/      each test's own folder, made afresh for every run; output.txt
+                     holds the test's output, each line with its time
+  failures/<name>-<time>/  a copy of a failed test's folder, with what the shared
+                     logs gained during it (shared-logs/); never overwritten
   logs/              what the prefix, the wineserver and Xvfb wrote
 """
 
@@ -70,6 +73,138 @@ class State:
     def log(self, name):
         os.makedirs(self.logs, exist_ok=True)
         return open(os.path.join(self.logs, name), "ab")
+
+
+def log_sizes(state):
+    """How far each of the prefix's shared logs has got: copy_log_tails later takes
+    what was written after."""
+    sizes = {}
+    if os.path.isdir(state.logs):
+        for name in os.listdir(state.logs):
+            if name.endswith(".log"):
+                sizes[name] = os.path.getsize(os.path.join(state.logs, name))
+    return sizes
+
+
+def copy_log_tails(state, sizes, target):
+    os.makedirs(target, exist_ok=True)
+    for name in sorted(os.listdir(state.logs)) if os.path.isdir(state.logs) else []:
+        if not name.endswith(".log"):
+            continue
+        with open(os.path.join(state.logs, name), "rb") as f:
+            f.seek(sizes.get(name, 0))
+            tail = f.read()
+        if tail:
+            with open(os.path.join(target, name), "wb") as out:
+                out.write(tail)
+
+
+# Lanes: prefixes side by side, each with its own wineserver, so that tests that take a
+# whole prefix (their world's services, drivers and named objects are the prefix's)
+# run two at a time. CTest hands each test a lane (cmake/wine-lanes.json); lane 1 is
+# the state folder itself, the others live under lanes/.
+def lane_root(base, lane):
+    return os.path.abspath(base) if lane in (None, "", "1") else os.path.join(os.path.abspath(base), "lanes", lane)
+
+
+def lane_given():
+    """The lane CTest gave this test (CTEST_RESOURCE_GROUP_0_PREFIX=id:N,slots:1), or None."""
+    value = os.environ.get("CTEST_RESOURCE_GROUP_0_PREFIX", "")
+    fields = dict(part.split(":", 1) for part in value.split(",") if ":" in part)
+    return fields.get("id")
+
+
+def lanes_present(base):
+    folder = os.path.join(os.path.abspath(base), "lanes")
+    others = sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+    return [State(base)] + [State(lane_root(base, name)) for name in others]
+
+
+def copy_prefix(source, target):
+    """Makes `target`'s prefix a copy of `source`'s (both servers stopped) unless it is
+    one already. The system's libraries are linked, not copied (a prefix is over a
+    gigabyte of them); whatever the tests put into a prefix replaces a file rather
+    than writing through it (install_file), and Wine saves its registry by renaming."""
+    made = target.path("prefix.made")
+    if os.path.exists(made) and os.path.getmtime(made) >= os.path.getmtime(source.path("prefix.made")):
+        return False
+    for name in ("prefix.made", "prefix.ready"):
+        if os.path.exists(target.path(name)):
+            os.remove(target.path(name))
+    if os.path.exists(target.prefix):
+        shutil.rmtree(target.prefix)
+    os.makedirs(target.root, exist_ok=True)
+
+    def link_or_copy(src, dst):
+        if src.endswith(".reg") or os.path.getsize(src) < 65536:
+            return shutil.copy2(src, dst)
+        os.link(src, dst)
+        return dst
+
+    shutil.copytree(source.prefix, target.prefix, symlinks=True, copy_function=link_or_copy)
+    with open(made, "w") as f:
+        f.write("copied from %s\n" % source.prefix)
+    return True
+
+
+def install_file(source, target):
+    """Puts a file into a prefix by replacing what is there: a linked file of another
+    lane's prefix stays as it is."""
+    if os.path.lexists(target):
+        os.remove(target)
+    shutil.copyfile(source, target)
+
+
+# The simulated serial devices of the boot loader: a kernel driver's service that a
+# world starts when its phone enters the boot loader and stops when it goes down.
+SERIAL_SERVICE = "FlashwiseSerialSim"
+SERIAL_PARAMETERS = r"HKLM\System\CurrentControlSet\Services\%s\Parameters" % SERIAL_SERVICE
+SERIAL_SETTLE_S = 30
+SERVICE_STOPPED, SERVICE_RUNNING = 1, 4
+
+
+def serial_driver_state(state):
+    """The driver service's state (1 stopped, 4 running, ...), or None without one."""
+    proc = subprocess.run([WINE64, "sc", "query", SERIAL_SERVICE], env=state.env(), stdin=subprocess.DEVNULL,
+                          capture_output=True, text=True, timeout=COMMAND_TIMEOUT)
+    for line in proc.stdout.splitlines():
+        if line.strip().startswith("STATE"):
+            try:
+                return int(line.split(":", 1)[1].split()[0])
+            except (IndexError, ValueError):
+                return None
+    return None
+
+
+def _await_serial_driver(state, wanted, what):
+    deadline = time.monotonic() + SERIAL_SETTLE_S
+    while True:
+        now = serial_driver_state(state)
+        if now in wanted:
+            return now
+        if time.monotonic() > deadline:
+            raise HarnessError("the serial driver was not %s within %d s (state %s); see %s" %
+                               (what, SERIAL_SETTLE_S, now, state.logs))
+        time.sleep(0.1)
+
+
+def start_serial_driver(state, port):
+    """Points the driver at a bridge and starts it once an earlier world's stop is over
+    (a start while that one stops would find it still running, on the old port)."""
+    _await_serial_driver(state, (SERVICE_STOPPED,), "stopped")
+    if run_quiet(state, [WINE64, "reg", "add", SERIAL_PARAMETERS, "/v", "BridgePort", "/t", "REG_DWORD", "/d",
+                         str(port), "/f"]) != 0:
+        raise HarnessError("setting the serial driver's bridge port failed; see %s" % state.logs)
+    if run_quiet(state, [WINE64, "sc", "start", SERIAL_SERVICE]) != 0:
+        raise HarnessError("starting the serial driver failed; see %s" % state.logs)
+    _await_serial_driver(state, (SERVICE_RUNNING,), "running")
+
+
+def stop_serial_driver(state):
+    """Stops the driver, so its devices go, and waits until it has."""
+    run_quiet(state, [WINE64, "sc", "stop", SERIAL_SERVICE])
+    _await_serial_driver(state, (SERVICE_STOPPED, None), "stopped")
+    run_quiet(state, [WINE64, "reg", "delete", SERIAL_PARAMETERS, "/v", "BridgePort", "/f"])
 
 
 def windows_path(unix_path):
@@ -189,7 +324,7 @@ def system_folder(state):
 
 
 def install_library(state, file_name, source):
-    shutil.copyfile(source, os.path.join(system_folder(state), file_name))
+    install_file(source, os.path.join(system_folder(state), file_name))
 
 
 def app_key(exe_name):

@@ -58,9 +58,10 @@ class Act:
 
 
 class World:
-    def __init__(self, state, build, folder, windows, phone, faults=(), services=(), lifetime_s=600):
+    def __init__(self, state, build, folder, windows, phone, faults=(), services=(), lifetime_s=600, write_rate=0):
         self.state, self.build, self.folder, self.windows = state, build, folder, windows
         self.phone, self.faults, self.services, self.lifetime_s = phone, list(faults), list(services), lifetime_s
+        self.write_rate = write_rate
         self.env = {}
         self.is_up = False
 
@@ -79,6 +80,8 @@ class World:
             extra += ["--fault", fault]
         for service in self.services:
             extra += ["--service", service]
+        if self.write_rate:
+            extra += ["--write-rate", str(self.write_rate)]
         if self._world("up", *extra) != 0:
             raise RuntimeError("the phone world did not come up")
         self.is_up = True

@@ -1,33 +1,40 @@
 #include "update/win/SystemDesktopShell.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cstdio>
 #include <string>
 
 namespace flashwise::update {
 
-bool SystemDesktopShell::RunHidden(const std::filesystem::path& program, std::u16string_view parameters,
-                                   std::uint32_t waitMs, std::uint32_t* error) {
+bool SystemDesktopShell::Run(const std::filesystem::path& program, std::u16string_view parameters,
+                             const std::filesystem::path& currentFolder, std::uint32_t waitMs,
+                             std::uint32_t* exitCode, std::uint32_t* error) {
     const std::wstring file = program.wstring();
-    const std::wstring arguments(parameters.begin(), parameters.end());
-    SHELLEXECUTEINFOW run{};
-    run.cbSize = sizeof run;
-    run.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-    run.lpVerb = L"open";
-    run.lpFile = file.c_str();
-    run.lpParameters = arguments.c_str();
-    run.nShow = SW_HIDE;
-    if (!ShellExecuteExW(&run) || reinterpret_cast<INT_PTR>(run.hInstApp) <= 32) {
+    const std::wstring folder = currentFolder.wstring();
+    std::wstring line = L"\"" + file + L"\"" + std::wstring(parameters.begin(), parameters.end());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process{};
+    // The application name is the full path: the system searches nothing for it.
+    if (!CreateProcessW(file.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
         *error = GetLastError();
-        if (run.hProcess != nullptr) CloseHandle(run.hProcess);
         return false;
     }
-    if (run.hProcess != nullptr) {
-        WaitForSingleObject(run.hProcess, waitMs);
-        CloseHandle(run.hProcess);
+    CloseHandle(process.hThread);
+    DWORD code = kHelperStillRunning;
+    if (WaitForSingleObject(process.hProcess, waitMs) != WAIT_OBJECT_0) {
+        // Ended, so that it lets go of its file and cannot act late, after a later run.
+        TerminateProcess(process.hProcess, kHelperStillRunning);
+        WaitForSingleObject(process.hProcess, waitMs);
+    } else if (!GetExitCodeProcess(process.hProcess, &code)) {
+        code = kHelperStillRunning;
     }
+    CloseHandle(process.hProcess);
+    *exitCode = code;
     return true;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The shell runs the desktop-side helper; standard output is the process's own.
+// The desktop-side helper, started by its full name; standard output is the process's own.
 
 #include "update/DesktopShell.h"
 
@@ -7,8 +7,9 @@ namespace flashwise::update {
 
 class SystemDesktopShell final : public DesktopShell {
 public:
-    bool RunHidden(const std::filesystem::path& program, std::u16string_view parameters, std::uint32_t waitMs,
-                   std::uint32_t* error) override;
+    bool Run(const std::filesystem::path& program, std::u16string_view parameters,
+             const std::filesystem::path& currentFolder, std::uint32_t waitMs, std::uint32_t* exitCode,
+             std::uint32_t* error) override;
     void WriteStandardOutput(std::string_view text) override;
 };
 

@@ -9,17 +9,18 @@ LocalFile FromHandle(HANDLE file) { return file == INVALID_HANDLE_VALUE ? LocalF
 
 }  // namespace
 
-LocalFile SystemLocalFiles::Create(const std::filesystem::path& path, bool shareDelete, std::uint32_t* error) {
-    const HANDLE file = CreateFileW(path.wstring().c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    shareDelete ? FILE_SHARE_DELETE : 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_HIDDEN, nullptr);
+LocalFile SystemLocalFiles::Create(const std::filesystem::path& path, std::uint32_t* error) {
+    // Created new: an existing file keeps its owner and access list through a replace.
+    // Shared for reading only, so the image object can read it while this handle is held.
+    const HANDLE file = CreateFileW(path.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (file == INVALID_HANDLE_VALUE) *error = GetLastError();
     return FromHandle(file);
 }
 
 LocalFile SystemLocalFiles::OpenForCopy(const std::filesystem::path& path) {
-    return FromHandle(CreateFileW(path.wstring().c_str(), GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+    return FromHandle(CreateFileW(path.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                  nullptr));
 }
 
 bool SystemLocalFiles::Write(LocalFile file, const std::uint8_t* data, std::uint32_t size, std::uint32_t* written,

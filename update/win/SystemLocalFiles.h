@@ -7,7 +7,7 @@ namespace flashwise::update {
 
 class SystemLocalFiles final : public LocalFiles {
 public:
-    LocalFile Create(const std::filesystem::path& path, bool shareDelete, std::uint32_t* error) override;
+    LocalFile Create(const std::filesystem::path& path, std::uint32_t* error) override;
     LocalFile OpenForCopy(const std::filesystem::path& path) override;
     bool Write(LocalFile file, const std::uint8_t* data, std::uint32_t size, std::uint32_t* written,
                std::uint32_t* error) override;

@@ -445,6 +445,41 @@ __declspec(dllexport) BOOL WINAPI CeCloseHandle(HANDLE handle)
     return ok;
 }
 
+// A phone runs what it is asked to start in a few milliseconds; here each program is a
+// Wine process, which a busy machine can take more than a second to start. So that the
+// phone's programs still act in the order they were started (DeviceMode's boot mode
+// before SysReboot's restart), each waits for the ones before it (bounded).
+namespace {
+
+constexpr DWORD kEarlierProgramsMs = 30000;
+std::vector<HANDLE> g_phonePrograms;
+
+void AwaitEarlierPrograms()
+{
+    std::vector<HANDLE> earlier;
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        earlier.swap(g_phonePrograms);
+    }
+    const DWORD started = GetTickCount();
+    for (HANDLE program : earlier) {
+        const DWORD spent = GetTickCount() - started;
+        WaitForSingleObject(program, spent < kEarlierProgramsMs ? kEarlierProgramsMs - spent : 0);
+        CloseHandle(program);
+    }
+}
+
+void NoteProgram(HANDLE process)
+{
+    HANDLE copy = nullptr;
+    if (DuplicateHandle(GetCurrentProcess(), process, GetCurrentProcess(), &copy, SYNCHRONIZE, FALSE, 0)) {
+        std::lock_guard<std::mutex> lock(g_lock);
+        g_phonePrograms.push_back(copy);
+    }
+}
+
+}  // namespace
+
 __declspec(dllexport) BOOL WINAPI CeCreateProcess(LPCWSTR name, LPCWSTR commandLine, LPSECURITY_ATTRIBUTES,
                                                   LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPWSTR,
                                                   LPSTARTUPINFOW, LPPROCESS_INFORMATION info)
@@ -469,9 +504,12 @@ __declspec(dllexport) BOOL WINAPI CeCreateProcess(LPCWSTR name, LPCWSTR commandL
         const std::wstring folder = program->substr(0, program->find_last_of(L'\\'));
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
+        AwaitEarlierPrograms();
         ok = CreateProcessW(program->c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                             folder.c_str(), &startup, &started);
         SetCeError(ok ? ERROR_SUCCESS : GetLastError());
+        if (ok)
+            NoteProgram(started.hProcess);
     }
     Log("CeCreateProcess", {{"name", Text(name)},
                             {"result", ok ? "1" : "0"},

@@ -106,6 +106,8 @@ void FakeWizardSystem::SetProgressPosition(WindowRef, unsigned position) {
 
 bool FakeWizardSystem::RunDownload(update::CDownloadAgent& agent) {
     log_.Add("download");
+    // One unit written, unless the scripted download says otherwise.
+    agent.State().SetUnitsWritten(1);
     const bool ok = download ? download(agent) : true;
     agent.State().SetFinished(true);
     return ok;

@@ -7,6 +7,10 @@
 
 namespace flashwise::test {
 
+namespace {
+constexpr unsigned kDesktopHelperId = 150;
+}  // namespace
+
 std::string Narrow(std::u16string_view text) { return std::string(text.begin(), text.end()); }
 
 std::vector<std::string> CallLog::Matching(const std::string& prefix) const {
@@ -246,11 +250,15 @@ LocalFile FakeFiles::Opened(const std::string& name) {
     return tokens_.back().get();
 }
 
-LocalFile FakeFiles::Create(const std::filesystem::path& path, bool shareDelete, std::uint32_t* error) {
+LocalFile FakeFiles::Create(const std::filesystem::path& path, std::uint32_t* error) {
     const std::string name = Name(path);
-    log_.Add("file Create " + name + (shareDelete ? " share-delete" : ""));
+    log_.Add("file Create " + name);
     if (createErrors.count(name)) {
         *error = createErrors[name];
+        return Invalid();
+    }
+    if (files.count(name)) {
+        *error = 80;  // the file exists
         return Invalid();
     }
     files[name] = File{{}, true};
@@ -258,6 +266,7 @@ LocalFile FakeFiles::Create(const std::filesystem::path& path, bool shareDelete,
 }
 
 LocalFile FakeFiles::OpenForCopy(const std::filesystem::path& path) {
+    if (beforeOpen && files.count(Name(path))) beforeOpen(Name(path));
     return files.count(Name(path)) ? Opened(Name(path)) : Invalid();
 }
 
@@ -294,6 +303,27 @@ void FakeFiles::Close(LocalFile file) {
 bool FakeFiles::Delete(const std::filesystem::path& path) {
     log_.Add("file Delete " + Name(path));
     return files.erase(Name(path)) != 0;
+}
+
+bool FakeShell::Run(const std::filesystem::path& program, std::u16string_view parameters,
+                    const std::filesystem::path& currentFolder, std::uint32_t waitMs, std::uint32_t* code,
+                    std::uint32_t* failure) {
+    log_.Add("shell run " + program.filename().string() + Narrow(parameters));
+    if (whileRunning) whileRunning();
+    programs.push_back(program);
+    currentFolders.push_back(currentFolder);
+    waits.push_back(waitMs);
+    if (disk != nullptr) {
+        const auto found = disk->files.find(program.filename().string());
+        ranBytes.push_back(found == disk->files.end() ? std::vector<std::uint8_t>() : found->second.bytes);
+        openWhenRun.push_back(disk->openFiles);
+    }
+    if (fails) {
+        *failure = error;
+        return false;
+    }
+    *code = exitCode;
+    return true;
 }
 
 bool FakePackage::ReadBinary(unsigned id, const std::uint8_t** data, std::size_t* size) {
@@ -480,7 +510,15 @@ FakeUpdatePlatform::FakeUpdatePlatform(std::uint32_t startTick)
     : ticks(startTick),
       folder(scratch.Path()),
       platform{rapi, files, package, services, shell, messages, ticks, links, waits, events, threads, windows,
-               WorkFolder(folder), &record} {}
+               WorkFolder(folder), &record} {
+    shell.disk = &files;
+    package.binaries[kDesktopHelperId] = DesktopHelperPayload();
+}
+
+std::vector<std::uint8_t> DesktopHelperPayload() {
+    const std::string text = "MZ the desktop helper of the fakes";
+    return std::vector<std::uint8_t>(text.begin(), text.end());
+}
 
 FakeScheduler& FakeUpdatePlatform::UseScheduler() {
     if (!scheduler) {

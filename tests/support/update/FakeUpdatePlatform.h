@@ -186,8 +186,10 @@ public:
     std::set<std::string> shortWrites;                  // the write stops one byte short
     bool readFails = false;
     int openFiles = 0;
+    // Runs as an existing file is opened for a copy, e.g. to change it in between.
+    std::function<void(const std::string& name)> beforeOpen;
 
-    LocalFile Create(const std::filesystem::path& path, bool shareDelete, std::uint32_t* error) override;
+    LocalFile Create(const std::filesystem::path& path, std::uint32_t* error) override;
     LocalFile OpenForCopy(const std::filesystem::path& path) override;
     bool Write(LocalFile file, const std::uint8_t* data, std::uint32_t size, std::uint32_t* written,
                std::uint32_t* error) override;
@@ -221,19 +223,20 @@ public:
     explicit FakeShell(CallLog& log) : log_(log) {}
     bool fails = false;
     std::uint32_t error = 2;
+    std::uint32_t exitCode = 0;
     std::string output;
     std::vector<std::filesystem::path> programs;
+    std::vector<std::filesystem::path> currentFolders;
     std::vector<std::uint32_t> waits;
     std::function<void()> whileRunning;
-    bool RunHidden(const std::filesystem::path& program, std::u16string_view parameters, std::uint32_t waitMs,
-                   std::uint32_t* failure) override {
-        log_.Add("shell run " + program.filename().string() + Narrow(parameters));
-        if (whileRunning) whileRunning();
-        programs.push_back(program);
-        waits.push_back(waitMs);
-        if (fails) *failure = error;
-        return !fails;
-    }
+    // What the program's file held when it was started.
+    std::vector<std::vector<std::uint8_t>> ranBytes;
+    std::vector<int> openWhenRun;  // files the program held open as it started one
+    // The files the program could be started from.
+    const class FakeFiles* disk = nullptr;
+    bool Run(const std::filesystem::path& program, std::u16string_view parameters,
+             const std::filesystem::path& currentFolder, std::uint32_t waitMs, std::uint32_t* code,
+             std::uint32_t* failure) override;
     void WriteStandardOutput(std::string_view text) override { output += text; }
 
 private:
@@ -360,6 +363,10 @@ public:
 private:
     CallLog& log_;
 };
+
+// The desktop helper every fake package carries (BIN 150), so that the runs of the XP
+// path have a file to write.
+std::vector<std::uint8_t> DesktopHelperPayload();
 
 // All of them, wired into one platform over a scratch working folder on disk.
 class FakeUpdatePlatform {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -33,7 +34,10 @@
 #include "update/win/SystemServiceManager.h"
 #include "update/win/SystemThreads.h"
 #include "update/win/SystemTicks.h"
+#include "update/win/SystemPrivateFolders.h"
 #include "update/win/SystemUpdatePlatform.h"
+#include "tests/support/update/FakeUpdatePlatform.h"
+#include "image/RandomAccessFile.h"
 
 namespace flashwise::winetest {
 namespace {
@@ -63,9 +67,17 @@ std::wstring FileIn(const test::ScratchFolder& folder, const wchar_t* name) {
     return (folder.Path() / name).wstring();
 }
 
-UpdatePlatform PlatformIn(const std::wstring& folder) {
+// A package whose payload `id` is the given program's file, as a release would carry it.
+test::FakePackage PackageWith(unsigned id, const std::string& program) {
+    test::FakePackage package;
+    std::ifstream in(std::filesystem::path(GivenPath(program)), std::ios::binary);
+    package.binaries[id].assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return package;
+}
+
+UpdatePlatform PlatformIn(const std::wstring& folder, PackagePayloads& package = SystemUpdatePlatform().package) {
     UpdatePlatform platform = SystemUpdatePlatform();
-    return UpdatePlatform{platform.rapi,  platform.files,  platform.package, platform.services, platform.shell,
+    return UpdatePlatform{platform.rapi,  platform.files,  package, platform.services, platform.shell,
                           platform.messages, platform.ticks, platform.links, platform.waits, platform.events,
                           platform.threads, platform.windows, WorkFolder(std::filesystem::path(folder))};
 }
@@ -118,7 +130,8 @@ TEST(RapiBinding, AHelperIsCopiedToThePhoneAndStarted) {
     ASSERT_TRUE(phone.Ready());
     test::ScratchFolder folder;
     ASSERT_TRUE(CopyFileW(GivenPath("DeviceMode").c_str(), FileIn(folder, L"DeviceMode.exe").c_str(), FALSE));
-    UpdatePlatform platform = PlatformIn(folder.Path().wstring());
+    test::FakePackage package = PackageWith(146, "DeviceMode");
+    UpdatePlatform platform = PlatformIn(folder.Path().wstring(), package);
 
     ASSERT_TRUE(DeployHelper(platform, PhoneHelper::DeviceMode));
     EXPECT_EQ(ReadTextFile(phone.FileOnDesktop(L"\\windows\\DeviceMode.exe")),
@@ -137,7 +150,8 @@ TEST(RapiBinding, AHelperIsCopiedToThePhoneAndStarted) {
 
 TEST(DesktopHelper, RunsTheFileItWroteNeverAPlantedOne) {
     test::ScratchFolder folder;
-    ASSERT_TRUE(CopyFileW(GivenPath("wcestest").c_str(), FileIn(folder, L"wcestest.exe").c_str(), FALSE));
+    // Someone else's file under the helper's name: replaced before the run.
+    ASSERT_TRUE(WriteTextFile(FileIn(folder, L"wcestest.exe"), "not the helper"));
     const std::wstring marker = FileIn(folder, L"planted-ran.txt");
     ASSERT_TRUE(WriteTextFile(FileIn(folder, L"wcestest.bat"), "echo ran > \"" +
                                                                  std::string(marker.begin(), marker.end()) + "\"\r\n"));
@@ -152,12 +166,14 @@ TEST(DesktopHelper, RunsTheFileItWroteNeverAPlantedOne) {
     // A search by bare name from here would find the .bat first.
     const std::wstring previous = CurrentFolder();
     SetCurrentDirectoryW(folder.Path().wstring().c_str());
-    UpdatePlatform platform = PlatformIn(folder.Path().wstring());
+    test::FakePackage package = PackageWith(150, "wcestest");
+    UpdatePlatform platform = PlatformIn(folder.Path().wstring(), package);
     {
         CDownloadAgent agent(platform);
         // Each run has ended, its message sent, before the next one starts.
         EXPECT_EQ(agent.SetDesktopLink(false, false), 1);
         EXPECT_EQ(ReadTextFile(log), "0\n");
+        EXPECT_EQ(GetFileAttributesW(FileIn(folder, L"wcestest.exe").c_str()), INVALID_FILE_ATTRIBUTES);
         EXPECT_EQ(agent.SetDesktopLink(true, false), 1);
     }
     SetCurrentDirectoryW(previous.c_str());
@@ -166,8 +182,91 @@ TEST(DesktopHelper, RunsTheFileItWroteNeverAPlantedOne) {
     EXPECT_EQ(GetFileAttributesW(marker.c_str()), INVALID_FILE_ATTRIBUTES);
 
     TerminateProcess(manager.hProcess, 0);
+    WaitForSingleObject(manager.hProcess, kEffectBoundMs);
     CloseHandle(manager.hProcess);
     CloseHandle(manager.hThread);
+
+    // With no connection manager the helper exits with an error: no success then.
+    CDownloadAgent agent(platform);
+    EXPECT_EQ(agent.SetDesktopLink(true, false), 0);
+    EXPECT_EQ(GetFileAttributesW(FileIn(folder, L"wcestest.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// ---- the work folder and its files
+
+TEST(WorkFiles, HeldFromTheirWriteNobodyElseCanChangeThem) {
+    test::ScratchFolder folder;
+    const std::wstring path = FileIn(folder, L"Tarn_G4.abi");
+    LocalFiles& files = SystemUpdatePlatform().files;
+    std::uint32_t error = 0;
+    const LocalFile held = files.Create(path, &error);
+    ASSERT_NE(held, LocalFiles::Invalid()) << error;
+    const std::uint8_t bytes[4] = {1, 2, 3, 4};
+    std::uint32_t written = 0;
+    ASSERT_TRUE(files.Write(held, bytes, 4, &written, &error));
+
+    // Created new only: the name is taken now.
+    EXPECT_EQ(files.Create(path, &error), LocalFiles::Invalid());
+    EXPECT_EQ(error, static_cast<std::uint32_t>(ERROR_FILE_EXISTS));
+    // Others can read it (the image object does), but not write, move or delete it.
+    RandomAccessFile reader;
+    ASSERT_TRUE(reader.Open(path, RandomAccessFile::Mode::Read));
+    std::uint8_t read[4] = {};
+    EXPECT_EQ(reader.Read(read, 4), 4u);
+    EXPECT_EQ(read[3], 4);
+    reader.Close();
+    EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(DeleteFileW(path.c_str()));
+    EXPECT_FALSE(MoveFileExW(path.c_str(), FileIn(folder, L"moved").c_str(), MOVEFILE_REPLACE_EXISTING));
+    files.Close(held);
+
+    // Opened again for a copy: read only, and again nobody else may change it meanwhile.
+    const LocalFile copy = files.OpenForCopy(path);
+    ASSERT_NE(copy, LocalFiles::Invalid());
+    EXPECT_FALSE(DeleteFileW(path.c_str()));
+    EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    files.Close(copy);
+    EXPECT_TRUE(files.Delete(path));
+}
+
+TEST(WorkFiles, ThePrivateFolderOnlyAdministratorsCanWriteAndNobodyCanMove) {
+    test::ScratchFolder base;
+    const std::filesystem::path path = WorkFolder::PrivateFolderIn(base.Path(), 0x1234ABCDu);
+    SystemPrivateFolders folders;
+    ASSERT_EQ(folders.Create(path), PrivateFolders::Made::Created);
+    EXPECT_EQ(folders.Create(path), PrivateFolders::Made::Exists);
+
+    // The descriptor it is made with: owned by the Administrators group, an access list
+    // protected from the parent's with two entries, SYSTEM and the Administrators, full
+    // control, inherited by everything made inside.
+    EXPECT_EQ(SystemPrivateFolders::AccessText(), L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+    // What the system keeps of it (Wine keeps no access lists, only what it can map onto
+    // the file's mode): nobody beyond those two may even look in.
+    DWORD needed = 0;
+    GetFileSecurityW(path.wstring().c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+    std::vector<BYTE> buffer(needed);
+    ASSERT_TRUE(GetFileSecurityW(path.wstring().c_str(), DACL_SECURITY_INFORMATION, buffer.data(), needed, &needed));
+    BOOL present = FALSE, defaulted = FALSE;
+    ACL* acl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(buffer.data(), &present, &acl, &defaulted));
+    ASSERT_TRUE(present && acl != nullptr);
+    for (DWORD i = 0; i < acl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        ASSERT_TRUE(GetAce(acl, i, reinterpret_cast<void**>(&ace)));
+        EXPECT_FALSE(IsWellKnownSid(&ace->SidStart, WinWorldSid)) << i;
+        EXPECT_FALSE(IsWellKnownSid(&ace->SidStart, WinBuiltinUsersSid)) << i;
+        EXPECT_FALSE(IsWellKnownSid(&ace->SidStart, WinAuthenticatedUserSid)) << i;
+    }
+
+    // Held open: it cannot be moved or removed while the run lasts.
+    ASSERT_TRUE(WriteTextFile((path / L"ExtRom.tmp").wstring(), "x"));
+    EXPECT_FALSE(MoveFileW(path.wstring().c_str(), (base.Path() / L"moved").wstring().c_str()));
+    folders.Remove(path);
+    EXPECT_EQ(GetFileAttributesW(path.wstring().c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 // ---- the user-interface thread's pieces

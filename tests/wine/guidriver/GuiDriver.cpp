@@ -26,7 +26,8 @@
 //   progress <hwnd> <control id>          a progress bar's position (PBM_GETPOS)
 //   probe <hwnd> <interval ms>            starts measuring how long the window takes
 //                                         to answer a sent message, every interval
-//   probe-stop                            ends it: samples, worst, the worst's time
+//   probe-stop                            ends it: samples, worst, the worst's time, and each
+//                                         answer over 50 ms as [world clock ms, took ms]
 //   gone <hwnd> <timeout ms>              waits until the window is destroyed
 //   memory                                the program's working set and its peak so far
 //   exit <timeout ms>                     waits for the program to end, gives its code
@@ -44,9 +45,11 @@
 #include <commctrl.h>
 #include <psapi.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -439,8 +442,23 @@ struct Probe {
     unsigned timeouts = 0;
     double worstMs = 0;
     double worstAtMs = 0;
+    // Answers slower than this are kept with the world's clock at their start, so a
+    // stall can be laid beside what the world's log says happened then.
+    static constexpr double kSlowMs = 50;
+    static constexpr size_t kSlowKept = 64;
+    std::vector<std::pair<std::uint64_t, double>> slow;
 };
 Probe g_probe;
+
+// The clock of the world's log (milliseconds of the performance counter), shared by
+// every process of the prefix.
+std::uint64_t WorldClockMs(const LARGE_INTEGER& at) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    const auto ticks = static_cast<std::uint64_t>(at.QuadPart);
+    const auto perSecond = static_cast<std::uint64_t>(frequency.QuadPart);
+    return ticks / perSecond * 1000 + ticks % perSecond * 1000 / perSecond;
+}
 
 double MsSince(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
     static LARGE_INTEGER frequency = [] {
@@ -476,6 +494,9 @@ DWORD WINAPI ProbeThread(LPVOID) {
             g_probe.worstMs = ms;
             g_probe.worstAtMs = MsSince(g_probe.started, before);
         }
+        if (ms > Probe::kSlowMs && g_probe.slow.size() < Probe::kSlowKept) {
+            g_probe.slow.emplace_back(WorldClockMs(before), ms);
+        }
         LeaveCriticalSection(&g_probe.lock);
     }
     return 0;
@@ -494,7 +515,14 @@ std::string StopProbe() {
     char figures[160];
     std::snprintf(figures, sizeof figures, "\"samples\":%u,\"timeouts\":%u,\"worst_ms\":%.1f,\"worst_at_ms\":%.0f",
                   g_probe.samples, g_probe.timeouts, g_probe.worstMs, g_probe.worstAtMs);
-    return figures;
+    std::string slow = ",\"slow\":[";
+    for (size_t i = 0; i < g_probe.slow.size(); ++i) {
+        char sample[64];
+        std::snprintf(sample, sizeof sample, "%s[%llu,%.1f]", i ? "," : "",
+                      static_cast<unsigned long long>(g_probe.slow[i].first), g_probe.slow[i].second);
+        slow += sample;
+    }
+    return figures + slow + "]";
 }
 
 void StartProbe(const std::vector<std::string>& f) {
@@ -510,6 +538,7 @@ void StartProbe(const std::vector<std::string>& f) {
     g_probe.intervalMs = std::strtoul(f[2].c_str(), nullptr, 10);
     g_probe.samples = g_probe.timeouts = 0;
     g_probe.worstMs = g_probe.worstAtMs = 0;
+    g_probe.slow.clear();
     QueryPerformanceCounter(&g_probe.started);
     g_probe.stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     g_probe.thread = CreateThread(nullptr, 0, ProbeThread, nullptr, 0, nullptr);
