@@ -8,6 +8,15 @@
 namespace flashwise::app {
 
 StartupEnd CRUVuveMainApp::InitInstance(StartupPlatform& platform) {
+    // Two copies would share the named events and the desktop's services: the second
+    // one leaves everything to the first.
+    if (!platform.FirstCopy()) {
+        platform.BringFirstCopyForward();
+        return StartupEnd::AnotherCopyRuns;
+    }
+    // A run that died must not leave the desktop without its synchronisation software,
+    // whatever this run then does.
+    platform.ActOnLeftRecord();
     platform.RegisterCommonControls();
     ChooseResourceSource(platform);
 

@@ -13,6 +13,7 @@ enum class StartupEnd {
     WizardRan,      // the welcome page ran and has ended
     WinUsbMissing,  // Vista path without WinUSB: text 39 shown
     RapiMissing,    // no Remote API library: text 24 shown
+    AnotherCopyRuns,  // its window was brought forward; nothing else was done
     NoWorkFolder,   // the private work folder could not be made: text 36 shown
 };
 

@@ -12,6 +12,14 @@ class StartupPlatform {
 public:
     virtual ~StartupPlatform() = default;
 
+    // True for the one copy of the program that runs; later copies get false.
+    virtual bool FirstCopy() = 0;
+    // Shows the window of the copy that runs in front of the others.
+    virtual void BringFirstCopyForward() = 0;
+    // Puts the desktop back as a run that died left it written down, and removes its
+    // files; nothing when no run died.
+    virtual void ActOnLeftRecord() = 0;
+
     // All classic common-control classes, the progress bar among them.
     virtual void RegisterCommonControls() = 0;
 

@@ -48,43 +48,68 @@ void UpdatePage::StartFetch() {
 }
 
 void UpdatePage::RunFetchWait() {
-    const std::vector<update::WaitHandle> events = fetch_->Valid() ? fetch_->Events() : std::vector<update::WaitHandle>{};
+    std::vector<update::WaitHandle> handles = fetch_->Valid() ? fetch_->Events() : std::vector<update::WaitHandle>{};
+    // The worker's end wakes the wait too: a signal someone else took must not leave the
+    // page waiting for one that will never come again.
+    if (worker_) handles.push_back(worker_->Handle());
     for (;;) {
-        // One deadline per round: input does not start it again.
-        const Deadline deadline(wizard_.platform.ticks, kFetchWaitMs);
-        const update::WakeResult woke = WaitBefore(wizard_.platform, deadline, events);
-        if (woke.wake == Wake::Handle) {
-            switch (woke.index) {
-            case 0:
-                ShowVersions(fetch_->Versions());
-                BecomeReady();
-                return;
-            case 1:
-                StopFetching();
-                view_.Ask(IDS_WRONG_MODEL, Buttons::Ok, true);
-                GoBack();
-                return;
-            default:
-                // The versions are shown behind the warning.
-                ShowVersions(fetch_->Versions());
-                StopFetching();
-                view_.Ask(IDS_WRONG_LANGUAGE, Buttons::Ok);
-                GoBack();
-                return;
-            }
+        const Round round = WaitForTheWorker(handles);
+        if (round == Round::Signal) return;
+        if (round == Round::Failed) {
+            // A wait that cannot be made would spin: the user decides, and the wait ends.
+            AskAfterTimeout(true);
+            return;
         }
-        switch (ProbeAfterTimeout()) {
-        case Reach::Reachable:
+        const Reach reach = ProbeAfterTimeout();
+        if (reach == Reach::Reachable) {
+            // A result the worker handed over during the probe wins over the timeout.
+            if (const std::optional<FetchSignal> signal = fetch_->Settle()) return TakeSignal(*signal);
             view_.SetItemToString(IDC_CURRENT_ROM_VERSION, IDS_FAIL_TO_GET_VERSION);
             view_.SetItemToString(IDC_CURRENT_RADIO_VERSION, IDS_FAIL_TO_GET_VERSION);
             BecomeReady();
             return;
-        case Reach::WaitFailed:
-            continue;
-        case Reach::Unreachable:
-            if (AskAfterTimeout()) return;
-            continue;
         }
+        if (const std::optional<FetchSignal> signal = fetch_->Delivered()) return TakeSignal(*signal);
+        if (AskAfterTimeout(reach == Reach::WaitFailed)) return;
+    }
+}
+
+UpdatePage::Round UpdatePage::WaitForTheWorker(std::vector<update::WaitHandle>& handles) {
+    // One deadline per round: input does not start it again, nor does a signal that
+    // did not come from the worker.
+    const Deadline deadline(wizard_.platform.ticks, kFetchWaitMs);
+    for (;;) {
+        const update::WakeResult woke = WaitBefore(wizard_.platform, deadline, handles);
+        if (woke.wake == Wake::TimedOut) return Round::TimedOut;
+        if (woke.wake != Wake::Handle) return Round::Failed;
+        if (const std::optional<FetchSignal> signal = fetch_->Delivered()) {
+            TakeSignal(*signal);
+            return Round::Signal;
+        }
+        // The worker ended without a word (the timeout decides), or the signal was
+        // another process's: wait on.
+        if (worker_ && handles[woke.index] == worker_->Handle()) handles.erase(handles.begin() + woke.index);
+    }
+}
+
+void UpdatePage::TakeSignal(FetchSignal signal) {
+    switch (signal) {
+    case FetchSignal::Done:
+        ShowVersions(fetch_->Versions());
+        BecomeReady();
+        return;
+    case FetchSignal::WrongDevice:
+        StopFetching();
+        view_.Ask(IDS_WRONG_MODEL, Buttons::Ok, true);
+        GoBack();
+        return;
+    case FetchSignal::WrongLanguage:
+        // The versions are shown behind the warning.
+        ShowVersions(fetch_->Versions());
+        StopFetching();
+        view_.Ask(IDS_WRONG_LANGUAGE, Buttons::Ok);
+        GoBack();
+        return;
     }
 }
 
@@ -107,7 +132,8 @@ UpdatePage::Reach UpdatePage::ProbeAfterTimeout() {
     update::RapiApi& rapi = wizard_.platform.rapi;
     rapi.Uninit();
     update::RapiConnection request = update::RapiConnection::Request(rapi);
-    if (!request.Started()) return Reach::WaitFailed;
+    // Refused outright: as unreachable as a phone that does not answer.
+    if (!request.Started()) return Reach::Unreachable;
     // As long as the welcome page gives the phone: a connected phone needs more than a
     // moment to answer on a busy desktop, and must not be taken for a missing one.
     const Deadline deadline(wizard_.platform.ticks, kReachWaitMs);
@@ -127,10 +153,10 @@ UpdatePage::Reach UpdatePage::ProbeAfterTimeout() {
     return Reach::Reachable;
 }
 
-bool UpdatePage::AskAfterTimeout() {
+bool UpdatePage::AskAfterTimeout(bool mustEnd) {
     const Answer answer = view_.Ask(IDS_NO_CONNECTION, Buttons::OkCancel);
     fetchWindow_.reset();
-    if (answer == Answer::Ok) {
+    if (answer == Answer::Ok || (answer != Answer::Cancel && mustEnd)) {
         GoBack();
         return true;
     }
@@ -168,6 +194,11 @@ void UpdatePage::Quit() {
 void UpdatePage::OnUpdate() {
     if (state_ != State::Ready) return;
     state_ = State::Busy;
+    // A worker that came back after the timeout still tells a phone of the older
+    // system, which needs its boot-loader pass; from here on nothing it says counts.
+    if (fetch_) {
+        if (const std::optional<std::uint32_t> newerOs = fetch_->SealNewerOs()) agent_->SetNewerOs(*newerOs);
+    }
     UpdateSequence sequence(wizard_, view_, agent_);
     sequence.Run();
     state_ = State::Ended;

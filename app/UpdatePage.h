@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "app/PageView.h"
 #include "app/WizardSystem.h"
@@ -21,6 +22,7 @@ namespace flashwise::app {
 
 class VersionFetch;
 struct PhoneVersions;
+enum class FetchSignal;
 
 constexpr std::uint32_t kFetchWaitMs = 10000;
 // How long the phone has to answer a connection request once the fetch has timed out.
@@ -47,10 +49,15 @@ private:
 
     void StartFetch();
     void RunFetchWait();
+    enum class Round { Signal, TimedOut, Failed };
+    Round WaitForTheWorker(std::vector<update::WaitHandle>& handles);
+    void TakeSignal(FetchSignal signal);
     void ShowVersions(const PhoneVersions& versions);
     void BecomeReady();
     Reach ProbeAfterTimeout();
-    bool AskAfterTimeout();
+    // True when the page has ended; `mustEnd` also ends it on an answer that is
+    // neither OK nor Cancel.
+    bool AskAfterTimeout(bool mustEnd);
     void GoBack();
     void Quit();
     void StopFetching();

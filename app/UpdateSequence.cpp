@@ -19,6 +19,7 @@ namespace {
 constexpr std::size_t kUpdateDone = 0;
 constexpr std::size_t kError = 1;
 constexpr std::size_t kBootLoaderDone = 2;
+constexpr std::size_t kThreadEnd = 3;
 }  // namespace
 
 void RunDownloadThread(DownloadBlock& download) {
@@ -46,6 +47,8 @@ void UpdateSequence::Run() {
     // There is no way back from here: both buttons stay disabled for the page's life.
     view_.EnableItem(IDC_UPDATE, false);
     view_.EnableItem(kCancelButton, false);
+    // From the click to every way out the machine stays up and the session stays on.
+    hold_ = wizard_.system.HoldSession(view_.Window());
     newerOs_ = agent_->NewerOs() != 0;
     // The images are written, held and found whole before the phone is touched: a
     // phone left in its boot loader without a good image could not be reached again.
@@ -56,36 +59,40 @@ void UpdateSequence::Run() {
     }
     view_.SetItemToString(IDC_UPDATE_INSTRUCTION, IDS_DO_NOT_REMOVE_CABLE);
 
-    if (newerOs_) {
-        bootLoaderDone_.Set();
-    } else {
-        if (!StartPass(Pass::BootLoader, IDS_BOOT_LOADER_IMAGE_FILE_NAME)) return FailureExit();
+    // With the newer system there is no boot-loader pass: the main pass starts at once,
+    // without a signal someone else could take on the way.
+    const bool started = newerOs_ ? StartMainPass()
+                                  : StartPass(Pass::BootLoader, IDS_BOOT_LOADER_IMAGE_FILE_NAME);
+    if (!started) return FailureExit();
+    if (!newerOs_) {
         progress_ = ProgressThread::Start(wizard_.platform, wizard_.system, view_.Item(IDC_UPDATE_PROGRESS));
     }
 
-    const std::vector<update::WaitHandle> events{updateDone_.Handle(), error_.Handle(), bootLoaderDone_.Handle()};
     for (;;) {
+        std::vector<update::WaitHandle> handles{updateDone_.Handle(), error_.Handle(), bootLoaderDone_.Handle()};
+        // The pass's thread ending counts as its word: its signal may have been taken by
+        // another process, and the wait must not outlive the thread.
+        if (!threadEnded_) handles.push_back(downloadThread_->Handle());
         wizard_.platform.waits.DispatchQueued();
-        const update::WakeResult woke = wizard_.platform.waits.WaitForHandlesOrInput(events, update::kWaitForever);
+        const update::WakeResult woke = wizard_.platform.waits.WaitForHandlesOrInput(handles, update::kWaitForever);
         if (woke.wake == Wake::Input || woke.wake == Wake::TimedOut) continue;
         // A wait that cannot be made would spin for ever: the update cannot go on.
         if (woke.wake == Wake::Failed) return FailureExit();
-        if (!Believe(woke.index)) continue;
-        switch (woke.index) {
-        case kUpdateDone:
-            return SuccessExit();
-        case kError:
-            return FailureExit();
-        default:
-            break;
-        }
-        // The boot-loader pass is through (or was never needed): the main pass.
-        if (!newerOs_) agent_->State().SetFinished(false);
-        if (!StartPass(Pass::Main, IDS_IMAGE_FILE_NAME)) return FailureExit();
-        if (newerOs_) {
-            progress_ = ProgressThread::Start(wizard_.platform, wizard_.system, view_.Item(IDC_UPDATE_PROGRESS));
-        }
+        if (woke.index == kThreadEnd) threadEnded_ = true;
+        const DownloadOutcome outcome = PassOutcome(woke.index);
+        if (outcome == DownloadOutcome::Running) continue;
+        if (outcome == DownloadOutcome::Failed) return FailureExit();
+        if (pass_ == Pass::Main) return SuccessExit();
+        // The boot-loader pass is through: the main pass.
+        agent_->State().SetFinished(false);
+        if (!StartMainPass()) return FailureExit();
     }
+}
+
+bool UpdateSequence::StartMainPass() {
+    if (!StartPass(Pass::Main, IDS_IMAGE_FILE_NAME)) return false;
+    if (newerOs_) progress_ = ProgressThread::Start(wizard_.platform, wizard_.system, view_.Item(IDC_UPDATE_PROGRESS));
+    return true;
 }
 
 bool UpdateSequence::PrepareThePhone() {
@@ -115,20 +122,24 @@ bool UpdateSequence::StartPass(Pass pass, unsigned fileNameId) {
     download_->needsUnit = pass == Pass::Main;
     downloadThread_ = update::StartWorker(wizard_.platform.threads, download_, &RunDownloadThread);
     pass_ = pass;
+    threadEnded_ = downloadThread_ == nullptr;
     return downloadThread_ != nullptr;
 }
 
-bool UpdateSequence::Believe(std::size_t event) const {
-    // A named event can be signalled by anyone; only the pass's own thread counts.
-    const DownloadOutcome outcome = download_ ? download_->outcome.load() : DownloadOutcome::Running;
-    switch (event) {
+DownloadOutcome UpdateSequence::PassOutcome(std::size_t woke) const {
+    // A named event can be signalled by anyone; only what the pass's own thread says
+    // counts, and a thread that ended without a word has failed.
+    const DownloadOutcome outcome = download_->outcome.load();
+    switch (woke) {
     case kUpdateDone:
-        return pass_ == Pass::Main && outcome == DownloadOutcome::Succeeded;
+        return pass_ == Pass::Main && outcome == DownloadOutcome::Succeeded ? outcome : DownloadOutcome::Running;
+    case kBootLoaderDone:
+        return pass_ == Pass::BootLoader && outcome == DownloadOutcome::Succeeded ? outcome
+                                                                                  : DownloadOutcome::Running;
     case kError:
-        return pass_ != Pass::None && outcome == DownloadOutcome::Failed;
+        return outcome == DownloadOutcome::Failed ? outcome : DownloadOutcome::Running;
     default:
-        return (pass_ == Pass::None && newerOs_) ||
-               (pass_ == Pass::BootLoader && outcome == DownloadOutcome::Succeeded);
+        return outcome == DownloadOutcome::Running ? DownloadOutcome::Failed : outcome;
     }
 }
 
@@ -146,6 +157,7 @@ void UpdateSequence::SuccessExit() {
     std::shared_ptr<update::CDownloadAgent> agent = agent_;
     RunResponsively(wizard_.platform, [agent] { agent->SetDesktopLink(true, false); });
     EndThreads();
+    hold_.reset();
     // Their last use is over; the finish page deletes them.
     images_.Release();
     view_.End(kPageOk);
@@ -161,6 +173,8 @@ void UpdateSequence::FailureExit() {
     std::shared_ptr<update::CDownloadAgent> agent = agent_;
     update::UpdatePlatform* platform = &wizard_.platform;
     RunResponsively(wizard_.platform, [platform, agent] { update::CleanUpAfterFailure(*platform, *agent); });
+    // The phone is no longer written: the machine may sleep while the message waits.
+    hold_.reset();
     view_.Ask(IDS_FAIL_TO_UPDATE, Buttons::Ok);
     view_.End(kPageOk);
 }

@@ -55,7 +55,10 @@ private:
 
     bool PrepareThePhone();
     bool StartPass(Pass pass, unsigned fileNameId);
-    bool Believe(std::size_t event) const;
+    bool StartMainPass();
+    // What the wake at `woke` (an event, or the thread's end) says of the pass; Running
+    // for a signal the pass's own thread did not give.
+    DownloadOutcome PassOutcome(std::size_t woke) const;
     void EndThreads();
     void SuccessExit();
     void FailureExit();
@@ -72,7 +75,9 @@ private:
     bool newerOs_ = true;
     std::shared_ptr<DownloadBlock> download_;
     std::unique_ptr<update::Worker> downloadThread_;
+    bool threadEnded_ = true;
     std::unique_ptr<ProgressThread> progress_;
+    std::unique_ptr<SessionHold> hold_;
 };
 
 }  // namespace flashwise::app

@@ -34,6 +34,23 @@ void VersionFetch::Abandon() {
     abandoned_ = true;
 }
 
+std::optional<FetchSignal> VersionFetch::Settle() {
+    std::lock_guard<std::mutex> hold(lock_);
+    abandoned_ = true;
+    return delivered_;
+}
+
+std::optional<FetchSignal> VersionFetch::Delivered() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return delivered_;
+}
+
+std::optional<std::uint32_t> VersionFetch::SealNewerOs() {
+    std::lock_guard<std::mutex> hold(lock_);
+    sealed_ = true;
+    return newerOs_;
+}
+
 PhoneVersions VersionFetch::Versions() const {
     std::lock_guard<std::mutex> hold(lock_);
     return versions_;
@@ -41,7 +58,10 @@ PhoneVersions VersionFetch::Versions() const {
 
 void VersionFetch::Deliver(FetchSignal signal, const PhoneVersions& versions) {
     std::lock_guard<std::mutex> hold(lock_);
+    // A phone of the older system needs its boot-loader pass however late that is known.
+    if (!sealed_ && versions.newerOs) newerOs_ = versions.newerOs;
     if (abandoned_) return;
+    delivered_ = signal;
     versions_ = versions;
     switch (signal) {
     case FetchSignal::Done: done_.Set(); break;

@@ -5,9 +5,12 @@
 //
 // The worker hands what it read to its page through the shared VersionFetch and never
 // touches the page itself: the page writes the labels and the agent's newer-OS flag
-// when it takes the signal. Once the page has stopped waiting (it timed out, went back
-// or quit), the worker may still run to its end, blocked as long as the phone makes
-// it, but it then writes nothing and signals nothing.
+// when it takes the signal. The events' names are seen by every process, so the page
+// believes a signal only together with what the worker handed over. Once the page has
+// stopped waiting (it timed out, went back or quit), the worker may still run to its
+// end, blocked as long as the phone makes it, but it then writes nothing and signals
+// nothing; only what it learnt of the phone's system still counts, until the update
+// starts.
 
 #include <cstdint>
 #include <mutex>
@@ -51,8 +54,15 @@ public:
 
     // The page has stopped waiting: from now on the worker delivers nothing.
     void Abandon();
+    // The same, at once with what the worker handed over before it (if anything).
+    std::optional<FetchSignal> Settle();
+    // What the worker handed over, whoever took or gave the event's signal.
+    std::optional<FetchSignal> Delivered() const;
     // What came with the signal.
     PhoneVersions Versions() const;
+    // The newer-OS flag of the phone as the worker found it, even when it came after
+    // the page stopped waiting; nothing counts after this call (the update starts).
+    std::optional<std::uint32_t> SealNewerOs();
 
     // The worker's side: the versions and the signal, unless the page has gone.
     void Deliver(FetchSignal signal, const PhoneVersions& versions);
@@ -69,6 +79,9 @@ private:
     update::NamedEvent wrongLanguage_;
     mutable std::mutex lock_;
     bool abandoned_ = false;
+    bool sealed_ = false;
+    std::optional<FetchSignal> delivered_;
+    std::optional<std::uint32_t> newerOs_;
     PhoneVersions versions_;
 };
 

@@ -20,6 +20,13 @@ namespace flashwise::app {
 
 using update::WindowRef;
 
+// While it lives, the machine does not sleep and a session end is refused, with a
+// reason the system shows; both are released when it goes.
+class SessionHold {
+public:
+    virtual ~SessionHold() = default;
+};
+
 class WizardSystem {
 public:
     virtual ~WizardSystem() = default;
@@ -39,6 +46,9 @@ public:
     virtual void SetProgressPosition(WindowRef bar, unsigned position) = 0;
     // The download driver over the agent's open image and link; true when every unit went.
     virtual bool RunDownload(update::CDownloadAgent& agent) = 0;
+    // Keeps the machine up and the session on for as long as the result lives; `page`
+    // is the window that answers the session's end.
+    virtual std::unique_ptr<SessionHold> HoldSession(WindowRef page) = 0;
 
     // Each makes a new page and runs it modally; returns when it (and every page it led
     // to) has ended.

@@ -5,6 +5,7 @@
 #include "app/PlatformPath.h"
 #include "res/ResourceIds.h"
 #include "update/HelperDeployment.h"
+#include "update/RunRecord.h"
 #include "update/ServiceControl.h"
 
 namespace flashwise::update {
@@ -29,20 +30,17 @@ int CDownloadAgent::SetDesktopLink(bool enable, bool) {
     // search by bare name would also find a wcestest.bat or .com planted elsewhere.
     // Each run is waited for (bounded), so that the runs act in the order they were
     // made: a release still under way must not undo the restore that follows it.
-    const std::filesystem::path program = platform_.folder.File(std::u16string_view(kDesktopHelperFile));
+    // A release is written down first, so that a run that dies before the restore does
+    // not leave the desktop without its link.
+    if (!enable && !RecordDesktopLinkRelease(platform_)) return 0;
     std::uint32_t error = 0;
     std::uint32_t exitCode = kHelperStillRunning;
-    bool ran = false;
-    {
-        HeldFiles held(platform_.files);
-        if (WriteDesktopHelper(platform_, held, &error)) {
-            ran = platform_.shell.Run(program, enable ? kRestoreParameters : kReleaseParameters,
-                                      platform_.folder.Path(), kDesktopHelperWaitMs, &exitCode, &error);
-        }
+    if (RunDesktopHelper(platform_, enable ? kRestoreParameters : kReleaseParameters, &exitCode, &error)) {
+        // Only a helper that says it did its work has done it.
+        if (exitCode != 0) return 0;
+        if (enable) ForgetRun(platform_);
+        return 1;
     }
-    platform_.files.Delete(program);
-    // Only a helper that says it did its work has done it.
-    if (ran) return exitCode == 0 ? 1 : 0;
     char line[96];
     std::snprintf(line, sizeof line, "CreateProcess Wcestest.exe failed with Errorcode = %ld\n",
                   static_cast<long>(error));
@@ -72,8 +70,17 @@ int CDownloadAgentVista::SetDesktopLink(bool enable, bool reportFailure) {
     ServiceManager& services = platform_.services;
     Ticks& ticks = platform_.ticks;
     if (enable) {
+        if (const std::optional<RunRecord> record = RecordedRun(platform_); record && !record->services.empty()) {
+            return RestoreRecordedServices(*record);
+        }
         ControlDeviceService(services, ticks, "START", "RapiMgr");
         return ControlDeviceService(services, ticks, "START", "WcesComm") ? 1 : 0;
+    }
+    // Before the first stop: how each service was set up and whether it ran, kept where
+    // it outlives this process. Without that record nothing is changed.
+    if (!RecordServicesBeforeChange(platform_, {u"WcesComm", u"RapiMgr"})) {
+        if (reportFailure) platform_.messages.NotifyOnTop(IDS_STOP_WCESCOMM_FAILED);
+        return 0;
     }
     if (!ControlDeviceService(services, ticks, "STOP", "WcesComm") &&
         !ControlDeviceService(services, ticks, "STOP", "WcesComm")) {
@@ -86,6 +93,21 @@ int CDownloadAgentVista::SetDesktopLink(bool enable, bool reportFailure) {
         return 0;
     }
     return 1;
+}
+
+int CDownloadAgentVista::RestoreRecordedServices(const RunRecord& record) {
+    // In the reverse order of their stops: "RapiMgr", then "WcesComm", whose result counts.
+    bool all = true;
+    bool wcesComm = false;
+    for (auto service = record.services.rbegin(); service != record.services.rend(); ++service) {
+        const bool restored = RestoreDeviceService(platform_.services, platform_.ticks, service->name,
+                                                   service->startType, service->state);
+        all = all && restored;
+        if (service->name == u"WcesComm") wcesComm = restored;
+    }
+    // Kept when a service could not be put back: the next start tries again.
+    if (all) ForgetRun(platform_);
+    return wcesComm ? 1 : 0;
 }
 
 std::unique_ptr<CConnManager> CDownloadAgentVista::CreateConnManager() { return platform_.links.NewWinUsbLink(); }

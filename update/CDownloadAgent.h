@@ -64,8 +64,13 @@ class CDownloadAgentVista : public CDownloadAgent {
 public:
     using CDownloadAgent::CDownloadAgent;
     ~CDownloadAgentVista() override = default;
+    // Restoring puts the services back exactly as the run's record has them, when there
+    // is one; releasing records them first.
     int SetDesktopLink(bool enable, bool reportFailure) override;
     std::unique_ptr<CConnManager> CreateConnManager() override;
+
+private:
+    int RestoreRecordedServices(const RunRecord& record);
 };
 
 // The agent of this machine's path (the major version in the packed version's low byte).

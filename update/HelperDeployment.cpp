@@ -199,6 +199,22 @@ bool WriteDesktopHelper(UpdatePlatform& platform, HeldFiles& held, std::uint32_t
     return false;
 }
 
+bool RunDesktopHelper(UpdatePlatform& platform, std::u16string_view parameters, std::uint32_t* exitCode,
+                      std::uint32_t* error) {
+    const std::filesystem::path program = platform.folder.File(std::u16string_view(kDesktopHelperFile));
+    *exitCode = kHelperStillRunning;
+    bool ran = false;
+    {
+        HeldFiles held(platform.files);
+        if (WriteDesktopHelper(platform, held, error)) {
+            ran = platform.shell.Run(program, parameters, platform.folder.Path(), kDesktopHelperWaitMs, exitCode,
+                                     error);
+        }
+    }
+    platform.files.Delete(program);
+    return ran;
+}
+
 bool CheckImageFiles(UpdatePlatform& platform, bool bootLoaderPass) {
     // The files hold these bytes exactly: written whole from them and held since.
     const auto fit = [&platform](unsigned binaryId, bool needsUnit) {

@@ -49,6 +49,13 @@ bool CheckImageFiles(UpdatePlatform& platform, bool bootLoaderPass);
 // (0 when the bytes differ) otherwise; nothing is kept open then.
 bool WriteDesktopHelper(UpdatePlatform& platform, HeldFiles& held, std::uint32_t* error);
 
+// Runs the desktop helper with `parameters`: written and checked first, held while it
+// runs, started by its full path from the work folder, waited for (bounded), deleted
+// after. True when it ran, with its exit code in `exitCode`; false with the system's
+// error otherwise.
+bool RunDesktopHelper(UpdatePlatform& platform, std::u16string_view parameters, std::uint32_t* exitCode,
+                      std::uint32_t* error);
+
 // Copies the helper to the phone's \windows folder and starts it there, not waiting for
 // it. The local file must be byte for byte the package's payload, or nothing starts. DeviceSpy connects with the blocking call; the others give the connection 3,000 ms.
 // Leaves the Remote API connection ended, whatever happens.

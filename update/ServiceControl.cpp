@@ -90,7 +90,59 @@ bool Act(ServiceManager& manager, Ticks& ticks, ServiceHandle service, std::stri
     return false;
 }
 
+bool Running(std::uint32_t state) {
+    return state == service_state::kRunning || state == service_state::kStartPending ||
+           state == service_state::kContinuePending;
+}
+
+template <typename Act>
+bool WithService(ServiceManager& manager, std::u16string_view name, Act act) {
+    const ServiceHandle scm = manager.OpenManager();
+    if (scm == nullptr) return false;
+    const ServiceHandle service = manager.OpenNamedService(scm, name.substr(0, kServiceNameLimit));
+    const bool result = service != nullptr && act(service);
+    if (service != nullptr) manager.Close(service);
+    manager.Close(scm);
+    return result;
+}
+
 }  // namespace
+
+bool ReadDeviceService(ServiceManager& manager, std::u16string_view serviceName, std::uint32_t* startType,
+                       std::uint32_t* state) {
+    return WithService(manager, serviceName, [&](ServiceHandle service) {
+        ServiceConfig config;
+        if (!manager.QueryState(service, state) || !manager.QueryConfig(service, &config)) return false;
+        *startType = config.startType;
+        return true;
+    });
+}
+
+bool RestoreDeviceService(ServiceManager& manager, Ticks& ticks, std::u16string_view serviceName,
+                          std::uint32_t startType, std::uint32_t state) {
+    return WithService(manager, serviceName, [&](ServiceHandle service) {
+        std::uint32_t now = 0;
+        if (!manager.QueryState(service, &now)) return false;
+        if (IsPending(now)) now = SettledState(manager, ticks, service);
+        bool reached = Running(now) == Running(state);
+        if (!reached && Running(state) && now == service_state::kStopped) {
+            // Only a service that may start can be started; a disabled one that ran
+            // starts on demand and is disabled again below.
+            SetServiceStartType(manager, service,
+                                startType == start_type::kDisabled ? start_type::kDemand : startType);
+            reached = RequestServiceState(manager, ticks, service, kStartRequest, service_state::kRunning);
+        } else if (!reached && !Running(state) && now == service_state::kRunning) {
+            reached = RequestServiceState(manager, ticks, service, service_control::kStop, service_state::kStopped);
+        }
+        ServiceConfig config;
+        if (!manager.QueryConfig(service, &config)) return false;
+        if (config.startType != startType) {
+            config.startType = startType;
+            if (!manager.ChangeConfig(service, config)) return false;
+        }
+        return reached;
+    });
+}
 
 bool ControlDeviceService(ServiceManager& manager, Ticks& ticks, std::string_view command,
                           std::string_view serviceName) {

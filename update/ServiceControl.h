@@ -29,6 +29,15 @@ bool ControlDeviceService(ServiceManager& manager, Ticks& ticks, std::string_vie
 bool RequestServiceState(ServiceManager& manager, Ticks& ticks, ServiceHandle service, std::uint32_t request,
                          std::uint32_t targetState);
 
+// The service's start type and state as they are now; false when either cannot be read.
+bool ReadDeviceService(ServiceManager& manager, std::u16string_view serviceName, std::uint32_t* startType,
+                       std::uint32_t* state);
+
+// Puts the service back as it was read: running or stopped (a pending state counts as
+// where it was going), and exactly the start type it had. True when both hold.
+bool RestoreDeviceService(ServiceManager& manager, Ticks& ticks, std::u16string_view serviceName,
+                          std::uint32_t startType, std::uint32_t state);
+
 // Changes only the start type; a configuration that cannot be read is left alone.
 void SetServiceStartType(ServiceManager& manager, ServiceHandle service, std::uint32_t startType);
 

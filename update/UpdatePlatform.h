@@ -10,6 +10,7 @@
 #include "update/NamedEvents.h"
 #include "update/PackagePayloads.h"
 #include "update/RapiApi.h"
+#include "update/RunRecord.h"
 #include "update/ServiceManager.h"
 #include "update/Threads.h"
 #include "update/Ticks.h"
@@ -34,6 +35,9 @@ struct UpdatePlatform {
     WaitWindows& windows;
     // Where every file the program writes goes.
     WorkFolder folder;
+    // What a run changes on the desktop, kept where it outlives the process; none: nothing
+    // is kept.
+    RunRecordStore* record = nullptr;
 };
 
 }  // namespace flashwise::update

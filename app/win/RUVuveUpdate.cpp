@@ -1,6 +1,7 @@
 #include "app/win/RUVuveUpdate.h"
 
 #include "app/win/PackageMessage.h"
+#include "app/win/Win32SessionHold.h"
 #include "package/Package.h"
 #include "res/ResourceIds.h"
 
@@ -44,6 +45,14 @@ void RUVuveUpdate::OnOpen() {
     // The whole opening, the fetch included, runs before the page is first shown: the
     // fetch window stands alone until the page is ready.
     page_.Open();
+}
+
+bool RUVuveUpdate::OnMessage(UINT message, WPARAM, LPARAM, INT_PTR& result) {
+    if (message != WM_QUERYENDSESSION || !Win32SessionHold::Refusing()) return false;
+    // A dialog answers through its message result.
+    SetWindowLongPtrW(Handle(), DWLP_MSGRESULT, FALSE);
+    result = TRUE;
+    return true;
 }
 
 void RUVuveUpdate::ShowTexts() {

@@ -17,6 +17,8 @@ public:
 
 protected:
     void OnOpen() override;
+    // The session's end is refused while an update writes the phone.
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
 
 private:
     void ShowTexts();

@@ -8,9 +8,11 @@
 #include "app/CRUVuveMainApp.h"
 #include "app/SatelliteName.h"
 #include "app/win/PackageMessage.h"
+#include "app/win/SingleInstance.h"
 #include "app/win/Win32WizardSystem.h"
 #include "link/win/SystemLibrary.h"
 #include "package/Package.h"
+#include "update/RunRecord.h"
 #include "update/win/SystemUpdatePlatform.h"
 
 namespace flashwise::app {
@@ -86,6 +88,14 @@ bool Win32StartupPlatform::ProbeSystemLibrary(std::u16string_view fileName) {
     }
     FreeLibrary(library);
     return true;
+}
+
+bool Win32StartupPlatform::FirstCopy() { return ClaimSingleInstance(); }
+
+void Win32StartupPlatform::BringFirstCopyForward() { BringRunningCopyForward(); }
+
+void Win32StartupPlatform::ActOnLeftRecord() {
+    update::ActOnLeftRecord(update::SystemUpdatePlatform(), &folders_);
 }
 
 bool Win32StartupPlatform::MakeWorkFolder() {

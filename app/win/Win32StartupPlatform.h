@@ -20,6 +20,9 @@ public:
     bool MakeWorkFolder() override;
     void RemoveWorkFolder() override;
     void RunWelcomePage() override;
+    bool FirstCopy() override;
+    void BringFirstCopyForward() override;
+    void ActOnLeftRecord() override;
 
 private:
     update::SystemPrivateFolders folders_;

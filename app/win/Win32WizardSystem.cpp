@@ -8,6 +8,7 @@
 #include "app/win/RUVuveFetchDlg.h"
 #include "app/win/RUVuveFinish.h"
 #include "app/win/RUVuveUpdate.h"
+#include "app/win/Win32SessionHold.h"
 #include "image/DownloadDriver.h"
 #include "package/Package.h"
 #include "update/CDownloadAgent.h"
@@ -71,6 +72,10 @@ void Win32WizardSystem::SetProgressPosition(WindowRef bar, unsigned position) {
 bool Win32WizardSystem::RunDownload(update::CDownloadAgent& agent) {
     if (agent.Link() == nullptr || agent.Image() == nullptr) return false;
     return flashwise::RunDownload(agent.State(), *agent.Link(), *agent.Image(), RealPause());
+}
+
+std::unique_ptr<SessionHold> Win32WizardSystem::HoldSession(WindowRef page) {
+    return std::make_unique<Win32SessionHold>(static_cast<HWND>(page));
 }
 
 void Win32WizardSystem::RunWelcomePage() {

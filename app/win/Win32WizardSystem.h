@@ -17,6 +17,7 @@ public:
     std::unique_ptr<update::WaitWindow> ShowFetchWindow(WindowRef page) override;
     void SetProgressPosition(WindowRef bar, unsigned position) override;
     bool RunDownload(update::CDownloadAgent& agent) override;
+    std::unique_ptr<SessionHold> HoldSession(WindowRef page) override;
     void RunWelcomePage() override;
     void RunUpdatePage() override;
     void RunFinishPage() override;

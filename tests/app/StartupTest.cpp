@@ -58,6 +58,13 @@ public:
     }
     void RemoveWorkFolder() override { calls.push_back("remove folder"); }
     void RunWelcomePage() override { calls.push_back("welcome"); }
+    bool FirstCopy() override {
+        calls.push_back("first copy?");
+        return firstCopy;
+    }
+    void BringFirstCopyForward() override { calls.push_back("bring the first copy forward"); }
+    void ActOnLeftRecord() override { calls.push_back("left record"); }
+    bool firstCopy = true;
 
     static std::string Narrow(std::u16string_view text) { return std::string(text.begin(), text.end()); }
 };
@@ -71,7 +78,7 @@ TEST(Startup, XpPathRunsEveryStepInOrderAndNeverProbesWinUsb) {
 
     EXPECT_EQ(app.InitInstance(platform), StartupEnd::WizardRan);
 
-    EXPECT_EQ(platform.calls, (Calls{"controls", "language", "txt 160", "txt 161", "message 40", "probe Rapi.dll",
+    EXPECT_EQ(platform.calls, (Calls{"first copy?", "left record", "controls", "language", "txt 160", "txt 161", "message 40", "probe Rapi.dll",
                                      "make folder", "welcome", "remove folder"}));
     EXPECT_EQ(app.ModelIdentity(), u"Krov Q512");
     EXPECT_EQ(app.ModelDisplayName(), u"Krov Q512 Display");
@@ -86,7 +93,7 @@ TEST(Startup, VistaPathProbesWinUsbBeforeRapi) {
         CRUVuveMainApp app;
 
         EXPECT_EQ(app.InitInstance(platform), StartupEnd::WizardRan);
-        EXPECT_EQ(platform.calls, (Calls{"controls", "language", "txt 160", "txt 161", "message 40",
+        EXPECT_EQ(platform.calls, (Calls{"first copy?", "left record", "controls", "language", "txt 160", "txt 161", "message 40",
                                          "probe Winusb.dll", "probe Rapi.dll", "make folder", "welcome", "remove folder"}));
     }
 }
@@ -116,7 +123,7 @@ TEST(Startup, FailedChecksShowTheNoticeThenTheReasonAndEnd) {
         CRUVuveMainApp app;
 
         EXPECT_EQ(app.InitInstance(platform), c.end);
-        Calls expected{"controls", "language", "txt 160", "txt 161"};
+        Calls expected{"first copy?", "left record", "controls", "language", "txt 160", "txt 161"};
         expected.insert(expected.end(), c.tail.begin(), c.tail.end());
         EXPECT_EQ(platform.calls, expected) << "version " << std::hex << c.version;
         // Both boxes carry the filled caption.
@@ -125,6 +132,15 @@ TEST(Startup, FailedChecksShowTheNoticeThenTheReasonAndEnd) {
             EXPECT_EQ(name, u"Krov Q512 Display");
         }
     }
+}
+
+TEST(Startup, ASecondCopyBringsTheFirstForwardAndTouchesNothing) {
+    RecordingPlatform platform;
+    platform.firstCopy = false;
+    CRUVuveMainApp app;
+    EXPECT_EQ(app.InitInstance(platform), StartupEnd::AnotherCopyRuns);
+    // Not even the record a dead run may have left: the first copy's own run owns it.
+    EXPECT_EQ(platform.calls, (Calls{"first copy?", "bring the first copy forward"}));
 }
 
 TEST(Startup, TraditionalChineseLooksForTheTranslationBeforeAnyText) {
@@ -137,7 +153,7 @@ TEST(Startup, TraditionalChineseLooksForTheTranslationBeforeAnyText) {
 
         EXPECT_EQ(app.InitInstance(platform), StartupEnd::WizardRan);
         // A missing translation changes nothing else: no message, same steps.
-        EXPECT_EQ(platform.calls, (Calls{"controls", "language", "satellite ToolCHT.dll", "txt 160", "txt 161",
+        EXPECT_EQ(platform.calls, (Calls{"first copy?", "left record", "controls", "language", "satellite ToolCHT.dll", "txt 160", "txt 161",
                                          "message 40", "probe Rapi.dll", "make folder", "welcome", "remove folder"}));
     }
 }

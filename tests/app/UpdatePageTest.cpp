@@ -21,7 +21,7 @@ using Lines = std::vector<std::string>;
 const std::vector<std::string> kHelpers{"DeviceMode.exe", "DeviceSpy.exe", "SysReboot.exe"};
 
 struct PageWorld : FakeWizard {
-    PageWorld() {
+    explicit PageWorld(std::uint32_t startTick = 0) : FakeWizard(startTick) {
         fake.UseScheduler();
         for (unsigned id : {IDBIN_SYSREBOOT, IDBIN_DEVICESPY, IDBIN_DEVICEMODE, IDBIN_WCESTEST}) {
             fake.package.binaries[id] = {'M', 'Z', static_cast<std::uint8_t>(id)};
@@ -59,7 +59,17 @@ struct Row {
     bool welcomeAgain;
     std::u16string romLabel;       // label 1007 afterwards
     std::uint32_t newerOs;         // the agent's flag afterwards
+    std::uint32_t askedAt = 13000;  // the first text 11, when there is one
+    std::uint32_t readyAt = 0;      // when the page became ready (0: not checked)
 };
+
+// The worker hangs until `ms`, then reads the phone.
+std::function<void(PageWorld&)> HangsUntil(std::uint32_t ms) {
+    return [ms](PageWorld& w) {
+        Hangs(w);
+        w.fake.scheduler->At(ms, [&w] { w.fake.rapi.initHangs = false; });
+    };
+}
 
 TEST(UpdatePage, TheFetchWaitEndsInEachOfItsOutcomes) {
     using A = Answer;
@@ -102,9 +112,44 @@ TEST(UpdatePage, TheFetchWaitEndsInEachOfItsOutcomes) {
              w.fake.events.SignalFromOutside(app::kFetchDoneEvent);
          },
          {}, {}, true, std::nullopt, false, rom, 0},
+        {"another program's GetVersionThread while the worker reads: ready only with the worker's result",
+         [](PageWorld& w) {
+             HangsUntil(6000)(w);
+             w.fake.scheduler->At(2000, [&w] { w.fake.events.SignalFromOutside(app::kFetchDoneEvent); });
+             w.fake.scheduler->At(4000, [&w] { EXPECT_FALSE(w.view.Enabled(IDC_UPDATE)); });
+         },
+         // Let through at 6 s, the worker reads a second after starting its helper.
+         {}, {}, true, std::nullopt, false, rom, 0, 0, 7000},
+        {"the worker's signal taken by another program: its end counts, not the timeout",
+         [](PageWorld& w) { w.fake.events.takenByOthers = {app::kFetchDoneEvent}; }, {}, {}, true, std::nullopt,
+         false, rom, 0, 0, 1000},
+        {"the worker's result comes during the probe after the timeout: it wins", [](PageWorld& w) {
+             HangsUntil(11000)(w);
+             w.fake.rapi.initExSignalMs = 2900u;
+         },
+         {}, {}, true, std::nullopt, false, rom, 0, 0, 12900},
+        {"the request refused outright after the timeout: asked as for no phone",
+         [](PageWorld& w) {
+             Hangs(w);
+             w.fake.rapi.initExCall = update::kRapiFail;
+         },
+         {}, {"ask 11 okcancel"}, false, app::kPageOk, true, u"", 1, 10000},
+        {"the fetch wait fails: asked once, and it ends whatever the answer",
+         [](PageWorld& w) {
+             Hangs(w);
+             w.fake.waits.failingWaits = {0};
+         },
+         {{IDS_NO_CONNECTION, {A::None}}}, {"ask 11 okcancel"}, false, app::kPageOk, true, u"", 1, 0},
+        {"the probe's wait fails: asked once, and it ends whatever the answer",
+         [](PageWorld& w) {
+             Hangs(w);
+             w.fake.waits.failingWaits = {1};
+         },
+         {{IDS_NO_CONNECTION, {A::None}}}, {"ask 11 okcancel"}, false, app::kPageOk, true, u"", 1, 10000},
     };
-    for (const Row& row : rows) {
-        PageWorld w;
+    // Each row once from a tick count of 0 and once from just before it wraps.
+    for (const std::uint32_t start : {0u, 0xFFFFE000u}) for (const Row& row : rows) {
+        PageWorld w(start);
         row.arrange(w);
         w.view.answers = row.answers;
         app::UpdatePage page(w.Wizard(), w.view);
@@ -133,11 +178,15 @@ TEST(UpdatePage, TheFetchWaitEndsInEachOfItsOutcomes) {
         } else {
             EXPECT_EQ(w.Helpers(), std::vector<std::string>{}) << row.what;
         }
+        // 10 s for the worker, then 3 s for the phone to answer.
         if (!row.asks.empty() && row.asks[0] == "ask 11 okcancel") {
-            EXPECT_EQ(w.askedAt.front(), app::kFetchWaitMs + app::kReachWaitMs) << row.what;
+            EXPECT_EQ(w.askedAt.front() - start, row.askedAt) << row.what;
         }
         if (row.romLabel == u"#17") {
-            EXPECT_EQ(w.fake.ticks.Now(), app::kFetchWaitMs + *w.fake.rapi.initExSignalMs) << row.what;
+            EXPECT_EQ(w.fake.ticks.Now() - start, 10000 + *w.fake.rapi.initExSignalMs) << row.what;
+        }
+        if (row.readyAt != 0) {
+            EXPECT_EQ(w.fake.ticks.Now() - start, row.readyAt) << row.what;
         }
     }
 }
@@ -165,6 +214,26 @@ TEST(UpdatePage, ALateWorkerWritesAndSignalsNothingIntoTheNextPage) {
     w.fake.scheduler->RunUntilIdle();
     EXPECT_EQ(w.fake.scheduler->Alive(), 0);
     EXPECT_EQ(w.fake.log.Count("event Set"), 1u);
+}
+
+TEST(UpdatePage, AWorkerLateForThePageStillTellsAPhoneOfTheOlderSystem) {
+    for (const std::uint32_t minor : {1u, 2u}) {
+        PageWorld w;
+        Hangs(w);
+        app::UpdatePage page(w.Wizard(), w.view);
+        page.Open();
+        ASSERT_TRUE(w.view.Enabled(IDC_UPDATE));
+        EXPECT_EQ(page.Agent().NewerOs(), 1u);
+        // The worker gets through after the page gave up: labels and signals stay its own.
+        w.fake.rapi.version->minor = minor;
+        w.fake.rapi.initHangs = false;
+        w.fake.scheduler->RunUntilIdle();
+        EXPECT_EQ(w.view.items[IDC_CURRENT_ROM_VERSION], u"#17");
+        // A 5.1 phone gets its boot-loader pass (the update then fails here for want of a phone).
+        page.OnUpdate();
+        EXPECT_EQ(page.Agent().NewerOs(), minor == 1 ? 0u : 1u) << minor;
+        EXPECT_EQ(w.fake.log.Matching("ask 18"), Lines{"ask 18 ok"});
+    }
 }
 
 TEST(UpdatePage, HelperFilesThatCannotBeWrittenLeaveNothingAndAWayOut) {

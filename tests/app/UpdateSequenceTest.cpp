@@ -61,6 +61,8 @@ struct SequenceWorld : FakeWizard {
             agent.State().SetUnitsWritten(pass.units);
             return pass.ok;
         };
+        view.whileAsking = [this](unsigned) { askedAt = fake.ticks.Now(); };
+        fake.shell.whileRunning = [this] { restoredAt = fake.ticks.Now(); };
     }
     Names Files() const {
         Names names;
@@ -70,6 +72,8 @@ struct SequenceWorld : FakeWizard {
 
     std::vector<Pass> passes;
     Names sent;  // the image file of each pass, in order
+    std::uint32_t askedAt = 0;     // the last message box
+    std::uint32_t restoredAt = 0;  // the last restore of the desktop link
 };
 
 struct Row {
@@ -143,6 +147,15 @@ TEST(UpdateSequence, EndsOnTheFinishPageOrWithExactlyOneFailureText) {
              w.fake.scheduler->At(40000, [&w] { w.fake.events.SignalFromOutside(app::kDownloadErrorEvent); });
          },
          one, 1, {}, {}, true},
+        {"the update's done signal taken by another program: the thread's end counts", 1, {{20000, true}},
+         [](SequenceWorld& w) { w.fake.events.takenByOthers = {app::kUpdateDoneEvent}; }, one, 1, {}, {}, true},
+        {"the boot-loader pass's signal taken by another program: the main pass follows", 0,
+         {{20000, true}, {20000, true}},
+         [](SequenceWorld& w) { w.fake.events.takenByOthers = {app::kBootLoaderPassDoneEvent}; }, two, 2, {}, {},
+         true},
+        {"the failure signal taken by another program: the failure counts", 1, {{20000, false}},
+         [](SequenceWorld& w) { w.fake.events.takenByOthers = {app::kDownloadErrorEvent}; }, one, 1, fail, {},
+         false},
     };
     for (const Row& row : rows) {
         SequenceWorld w;
@@ -170,6 +183,8 @@ TEST(UpdateSequence, EndsOnTheFinishPageOrWithExactlyOneFailureText) {
         EXPECT_EQ(w.fake.log.Count("shell run wcestest.exe /c:su"), 1u) << row.what;
         // The images are written and checked before the phone is sent to its boot loader.
         const Lines lines = w.fake.log.Lines();
+        const auto at = [&lines](const std::string& line) { return std::find(lines.begin(), lines.end(), line); };
+        const auto restore = at("shell run wcestest.exe /c:su");
         const auto deviceMode = std::find(lines.begin(), lines.end(), "rapi CreateFile \\windows\\DeviceMode.exe");
         if (deviceMode != lines.end()) {
             EXPECT_LT(std::find(lines.begin(), lines.end(), "file Create Tarn_G4_SPBL.abi"), deviceMode) << row.what;
@@ -178,11 +193,57 @@ TEST(UpdateSequence, EndsOnTheFinishPageOrWithExactlyOneFailureText) {
         }
         EXPECT_EQ(w.fake.files.openFiles, 0) << row.what;
         if (row.finished) {
-            const Lines lines = w.fake.log.Lines();
-            EXPECT_LT(std::find(lines.begin(), lines.end(), "shell run wcestest.exe /c:su") - lines.begin(),
-                      std::find(lines.begin(), lines.end(), "page end 1") - lines.begin())
-                << row.what;
+            EXPECT_LT(restore, at("page end 1")) << row.what;
+        } else {
+            // Restored, a second's pause, every file deleted, and only then the failure text.
+            EXPECT_LT(restore, at("file Delete SysReboot.exe")) << row.what;
+            EXPECT_LT(at("file Delete ExtRom.tmp"), at("ask 18 ok")) << row.what;
+            EXPECT_EQ(w.askedAt - w.restoredAt, 1000u) << row.what;
         }
+        // The machine is kept up from the click, before the phone is touched, to the end.
+        EXPECT_EQ(w.fake.log.Count("session held"), 1u) << row.what;
+        EXPECT_EQ(w.fake.log.Count("session released"), 1u) << row.what;
+        EXPECT_LT(at("session held"), at("rapi InitEx")) << row.what;
+        EXPECT_LT(at("session released"), row.finished ? at("page finish run") : at("ask 18 ok")) << row.what;
+        // The phone restarts into its boot loader only once told to stay in it.
+        if (at("rapi CreateProcess SysReboot") != lines.end()) {
+            EXPECT_LT(at("rapi CreateProcess DeviceMode"), at("rapi CreateProcess SysReboot")) << row.what;
+        }
+        if (row.setups > 0) {
+            EXPECT_LT(at("page string 1010 20"), at("window shown")) << row.what;
+        } else {
+            EXPECT_EQ(at("page string 1010 20"), lines.end()) << row.what;
+        }
+    }
+}
+
+TEST(UpdateSequence, VistaPathPutsTheServicesBackAsItFoundThem) {
+    using namespace update::service_state;
+    using update::start_type::kAutomatic;
+    using update::start_type::kDemand;
+    for (const bool passes : {true, false}) {
+        SequenceWorld w;
+        w.system.version = 0x17700006;
+        w.passes = {{30000, passes}};
+        w.fake.services.services[u"WcesComm"] = FakeServices::Service{kRunning, kDemand};
+        w.fake.services.services[u"RapiMgr"] = FakeServices::Service{kRunning, kAutomatic};
+        w.fake.links.opens = [&w] {
+            // The boot loader opens only once both services have let go of the phone.
+            return w.fake.services.StateOf(u"WcesComm") == kStopped && w.fake.services.StateOf(u"RapiMgr") == kStopped;
+        };
+        app::UpdateSequence(w.Wizard(), w.view, update::NewDownloadAgent(w.fake.platform, w.system.version)).Run();
+        EXPECT_EQ(w.fake.log.Count("page finish run"), passes ? 1u : 0u);
+        EXPECT_EQ(w.fake.log.Count("shell run"), 0u);
+        EXPECT_EQ(w.fake.services.StateOf(u"WcesComm"), kRunning);
+        EXPECT_EQ(w.fake.services.StateOf(u"RapiMgr"), kRunning);
+        // Their own start types, not "automatic" for both.
+        EXPECT_EQ(w.fake.services.services[u"WcesComm"].startType, kDemand);
+        EXPECT_EQ(w.fake.services.services[u"RapiMgr"].startType, kAutomatic);
+        const Lines lines = w.fake.log.Lines();
+        const auto at = [&lines](const std::string& line) { return std::find(lines.begin(), lines.end(), line); };
+        EXPECT_LT(at("record saved"), at("service Control WcesComm 1"));
+        EXPECT_EQ(w.fake.log.Count("record saved"), 1u);
+        EXPECT_FALSE(w.fake.record.stored.has_value());
     }
 }
 
@@ -211,7 +272,7 @@ TEST(UpdateSequence, ProgressStepsEvery8SecondsThroughBothPassesAndIsFullAt800) 
     app::UpdateSequence(longOne.Wizard(), longOne.view,
                         update::NewDownloadAgent(longOne.fake.platform, longOne.system.version))
         .Run();
-    ExpectSteadySteps(longOne, app::kFullProgress, "900 s");
+    ExpectSteadySteps(longOne, 100, "900 s");
     EXPECT_EQ(longOne.system.positions.back().second, 100u);
 }
 
@@ -229,7 +290,7 @@ TEST(FinishPage, DeletesEveryFileOnceHoweverItIsLeft) {
     // The close box during the pause that follows the click.
     w.fake.scheduler->At(500, [&] { page.OnFinish(); });
     page.OnFinish();
-    EXPECT_EQ(w.fake.ticks.Now(), app::kFinishPauseMs);
+    EXPECT_EQ(w.fake.ticks.Now(), 1000u);
     EXPECT_EQ(w.fake.files.files.size(), 0u);
     EXPECT_EQ(w.fake.log.Matching("file Delete"),
               (Lines{"file Delete SysReboot.exe", "file Delete DeviceSpy.exe", "file Delete DeviceMode.exe",

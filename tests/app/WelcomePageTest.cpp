@@ -17,7 +17,7 @@ namespace {
 using Lines = std::vector<std::string>;
 
 struct WelcomeWorld : FakeWizard {
-    WelcomeWorld() {
+    explicit WelcomeWorld(std::uint32_t startTick = 0) : FakeWizard(startTick) {
         fake.UseScheduler();
         fake.rapi.rootOpens = true;
         fake.rapi.power = update::RapiPowerStatus{1, 1, 80};
@@ -108,8 +108,9 @@ TEST(WelcomePage, NextTriesWithinOneDeadlineAndHandsOverOrAsks) {
          },
          {}, {}, 0, app::kPageOk, true, 1},
     };
-    for (const NextRow& row : rows) {
-        WelcomeWorld w;
+    // Each row once from a tick count of 0 and once from just before it wraps.
+    for (const std::uint32_t start : {0u, 0xFFFFF000u}) for (const NextRow& row : rows) {
+        WelcomeWorld w(start);
         row.arrange(w);
         w.view.answers = row.answers;
         app::WelcomePage page(w.Wizard(), w.view);
@@ -120,10 +121,18 @@ TEST(WelcomePage, NextTriesWithinOneDeadlineAndHandsOverOrAsks) {
         EXPECT_EQ(w.fake.log.Matching("ask"), row.asks) << row.what;
         for (const auto& asked : w.askedAt) {
             if (asked.first == IDS_NO_CONNECTION) {
-                EXPECT_EQ(asked.second, row.firstQuestionAt) << row.what;
+                EXPECT_EQ(asked.second - start, row.firstQuestionAt) << row.what;
                 break;
             }
         }
+        // Next disables both buttons before it tries anything.
+        const Lines lines = w.fake.log.Lines();
+        const auto firstRequest = std::find(lines.begin(), lines.end(), "rapi InitEx");
+        for (const char* line : {"page enable 1004 0", "page enable 2 0"}) {
+            EXPECT_LT(std::find(lines.begin(), lines.end(), line), firstRequest) << row.what << ": " << line;
+        }
+        // The battery is read afresh, never from what the phone last reported.
+        for (const std::string& read : w.fake.log.Matching("rapi Power")) EXPECT_EQ(read, "rapi Power refresh");
         EXPECT_EQ(w.view.result, row.result) << row.what;
         EXPECT_EQ(w.fake.log.Count("page update run"), row.updatePageRan ? 1u : 0u) << row.what;
         EXPECT_EQ(w.fake.log.Count("rapi InitEx"), row.requests) << row.what;

@@ -90,7 +90,7 @@ TEST(SetupConnection, WindowEventsAndThreadInTheirOrder) {
     const std::vector<std::string> expected{
         "window shown", "event Create SetupConnectionSuccess", "event Create SetupConnectionFail", "thread start",
         // The desktop helper is written and checked, run, let go of and deleted.
-        "file Delete wcestest.exe", "file Create wcestest.exe", "file Close wcestest.exe", "shell run wcestest.exe /c:",
+        "record saved", "file Delete wcestest.exe", "file Create wcestest.exe", "file Close wcestest.exe", "shell run wcestest.exe /c:",
         "file Close wcestest.exe", "file Delete wcestest.exe",
         "link made serial", "link Open serial ok", "event Set SetupConnectionSuccess", "thread end",
         // Input is dispatched round after round until the signal is seen.

@@ -277,7 +277,7 @@ TEST(HelperRemoval, DeletionsInOrderAndTheCleanUpAfterAFailure) {
     EXPECT_EQ(fake.log.Lines(),
               (std::vector<std::string>{"file Delete wcestest.exe", "file Create wcestest.exe",
                                         "file Close wcestest.exe", "shell run wcestest.exe /c:su",
-                                        "file Close wcestest.exe", "file Delete wcestest.exe",
+                                        "file Close wcestest.exe", "file Delete wcestest.exe", "record removed",
                                         "file Delete SysReboot.exe",
                                         "file Delete DeviceSpy.exe", "file Delete DeviceMode.exe",
                                         "file Delete wcestest.exe", "file Delete Tarn_G4.abi",

@@ -89,7 +89,8 @@ ROWS = [
     Row("fetch_timeout", [("next", "keys"), ("update_page", "fail"), ("set_phone", {"init_blocks": "0"}),
                           ("versions_stay_unknown",)] + QUIT_UPDATE_PAGE,
         phone={"init_blocks": "1"}, balanced=False),
-    Row("device_mode_copy_fails", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED,
+    Row("device_mode_copy_fails", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED +
+        [("phone_files_created", ("DeviceSpy.exe", True), ("DeviceMode.exe", False)), ("stopped_at", 0, 0, 0)],
         phone={"create_file_fails": r"\windows\DeviceMode.exe"}),
     # A folder where the boot-loader image file goes: writing it fails, before the phone
     # is touched.
@@ -120,16 +121,42 @@ ROWS = [
     # The one row per path that sits through the set-up wait's whole real minute.
     Row("boot_loader_never_appears", TO_UPDATE_PAGE + [("update", MESSAGE), ("setup_waits", 1), ("gave_up", 60)] +
         FAILED + [("flash", ), ("desktop_released_and_restored",)], phone={"boot_loader_starts": "0"}),
-    Row("unit_rejected", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED, faults=("result-code:data:0:0x88",)),
-    Row("link_vanishes", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED, faults=("vanish:data:1:0:65536",)),
+    Row("unit_rejected", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED + [("stopped_at", 1, 1, 1), ("flash",)],
+        faults=("result-code:data:0:0x88",)),
+    Row("link_vanishes", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED + [("stopped_at", 1, 1, 0)],
+        faults=("vanish:data:1:0:65536",)),
     Row("cancel_update_page", TO_UPDATE_PAGE + QUIT_UPDATE_PAGE),
     Row("events_left_signalled", TO_UPDATE_PAGE + [
         ("update", "finish"), ("flash", "image"), ("finish",), ("ends",)], before="signalled_events"),
+    # Killed once the desktop has let go of the phone: the next start puts the desktop
+    # back before anything else, and nothing of the dead run stays.
+    Row("killed_after_release", TO_UPDATE_PAGE + [
+        ("update_until_released",), ("kill",), ("desktop_still_released",), ("restart",),
+        ("desktop_as_found",), ("no_written_files",),
+        ("cancel",), ("message", 2, "Yes", ("Yes", "No")), ("ends",)], balanced=False),
+    Row("second_copy", TO_UPDATE_PAGE + [
+        ("update", "finish", "second_copy"), ("flash", "image"), ("finish",), ("ends",)]),
+    # Another program's "GetVersionThread" while the worker is held up: Update waits for
+    # the worker's own result.
+    Row("foreign_fetch_signal", [("next",), ("signal_events", "GetVersionThread"), ("update_stays_disabled", 3),
+                                 ("set_phone", {"init_blocks": "0"}), ("update_page", "phone")] + QUIT_UPDATE_PAGE,
+        phone={"init_blocks": "1"}, balanced=False),
+    # After the fetch timeout the connection request is refused outright: text 11, as for
+    # a phone that does not answer, not a silent wait for ever.
+    Row("initex_refused_after_timeout", [
+        ("next",), ("set_phone", {"initex_return": "0x80004005"}),
+        ("message", 11, "OK", ("OK", "Cancel")), ("set_phone", {"init_blocks": "0"}), ("welcome_again",),
+        ("cancel",), ("message", 2, "Yes", ("Yes", "No")), ("ends",)],
+        phone={"init_blocks": "1"}, balanced=False),
+    Row("session_end_refused", TO_UPDATE_PAGE + [
+        ("update", "finish", "session_end"), ("session_end_allowed",), ("finish",), ("ends",)]),
 ]
 ROW_NAMES = {row.name: row for row in ROWS}
 
 WAIT_S = 30
 UPDATE_S = 240
+PROGRESS_STEP_S = 7
+PROGRESS_SLACK_S = 2
 
 
 class Run:
@@ -150,6 +177,7 @@ class Run:
         self.progress = []        # (s, position) during the update
         self.messages = []        # text ids of every message box answered
         self.holder = None
+        self.holders = []         # other programs holding named events, started by steps
         self.update_pressed = None
         self.swapper = None
         self.prefix = winetest.State(self.state).prefix
@@ -213,13 +241,15 @@ class Run:
         if self.swapper:
             self.swapper.stdin.close()
             self.swapper.wait(timeout=15)
-        if self.holder:
-            self.holder.stdin.close()
+        for holder in [self.holder] + self.holders:
+            if not holder:
+                continue
+            holder.stdin.close()
             try:
-                self.holder.wait(timeout=15)
+                holder.wait(timeout=15)
             except subprocess.TimeoutExpired:
-                os.killpg(self.holder.pid, 9)
-                self.holder.wait()
+                os.killpg(holder.pid, 9)
+                holder.wait()
         return self.world.down()
 
     # -- steps -----------------------------------------------------------------------
@@ -345,8 +375,9 @@ class Run:
             if not self.progress or self.progress[-1][1] != position:
                 self.progress.append((time.monotonic() - self.desk.started, position))
 
-    def step_update(self, end):
-        """Update, then the set-up waits and the passes, to the finish page or a message."""
+    def step_update(self, end, during=None):
+        """Update, then the set-up waits and the passes, to the finish page or a message;
+        `during` names an act (during_<name>) done once the first set-up wait shows."""
         page = self.page
         check(page.kind == UPDATE, "Update pressed on %r" % page)
         self.probe(page.hwnd)
@@ -362,6 +393,9 @@ class Run:
                 if window.hwnd not in setups:
                     setups.add(window.hwnd)
                     self.setup_is_topmost(window)
+                    if during:
+                        getattr(self, "during_" + during)(page)
+                        during = None
             now = time.monotonic()
             if not checked_buttons and now - pressed >= 1.0 and page.gone is None:
                 self.buttons_stay_disabled(page)
@@ -378,6 +412,15 @@ class Run:
         positions = [p for _, p in self.progress]
         print("  progress bar: %s" % ", ".join("%d at %.0f s" % (p, t) for t, p in self.progress))
         check(positions == sorted(positions), "the progress bar went back: %r" % self.progress)
+        # The bar steps once every 8 s from the first pass on, the first step 7 s in (the
+        # first of the eight seconds counts at once): an update that wrote the phone for
+        # longer must show a step (slack for the sampling and the window's going).
+        began = [t for event, w, t in self.desk.timeline if event == "gone" and w.kind == SETUP]
+        if began:
+            writing = time.monotonic() - began[0]
+            print("  the phone was written for %.1f s" % writing)
+            if writing > PROGRESS_STEP_S + PROGRESS_SLACK_S:
+                check(max(positions or [0]) >= 1, "the progress bar never moved in %.1f s" % writing)
         if end == "finish":
             check(self.desk.present(FINISH), "a message instead of the finish page: %r" % self.desk.present(MESSAGE))
             self.page = self.desk.present(FINISH)[0]
@@ -552,6 +595,131 @@ class Run:
                 "%s %.1f ms" % item for item in self.figures.items())))
         check(worst is not None, "no responsiveness figure was taken")
         check(worst < PROBE_BOUND_MS, "a message to the page took %.1f ms to be answered" % worst)
+
+    def step_phone_files_created(self, *files):
+        """The files the program created on the phone, in order, and whether each
+        creation worked."""
+        made = [(a.fields.get("path", "").split("\\")[-1], a.fields.get("handle") != "invalid")
+                for a in self.world.acts("rapi", "CeCreateFile")]
+        equal(made, list(files), "files created on the phone")
+
+    def step_stopped_at(self, setups, opened, judged):
+        """Where a failed update stopped: the set-up waits shown, the boot loader's links
+        the program opened, and the units the boot loader judged."""
+        equal(self.desk.shown_count(SETUP), setups, "set-up waits shown")
+        equal(len(self.world.acts("bridge", "open")), opened, "links to the boot loader opened")
+        equal(len(self.world.result_lines("verdicts.txt")), judged, "units the boot loader judged")
+
+    def released(self):
+        """The desktop has let go of the phone for the update."""
+        if self.path == "xp":
+            return any(a.fields.get("types") == "0" for a in self.world.acts("dccman", "message-0x432"))
+        return all(any(a.fields.get("name") == name and a.fields.get("type") == "disabled"
+                       for a in self.world.acts("scm", "start-type")) for name in ("WcesComm", "RapiMgr"))
+
+    def step_update_until_released(self):
+        page = self.page
+        check(page.kind == UPDATE, "Update pressed on %r" % page)
+        self.desk.press(page, "Update")
+        deadline = time.monotonic() + UPDATE_S
+        while not self.released():
+            check(time.monotonic() < deadline, "the desktop was not released within %d s of Update" % UPDATE_S)
+            time.sleep(0.1)
+
+    def step_kill(self):
+        self.driver.ask("kill")
+        self.driver.close()
+
+    def desktop(self):
+        """The synchronisation software as it holds the phone now, and the services'
+        last start types."""
+        state = self.world.phone_state().get("desktop", {})
+        if self.path == "xp":
+            return {"connection_types": state.get("connection_types")}
+        types = {}
+        for act in self.world.acts("scm"):
+            if act.act in ("watch", "start-type"):
+                types[act.fields.get("name")] = act.fields.get("type")
+        return {name: (state.get(name), types.get(name)) for name in ("WcesComm", "RapiMgr")}
+
+    def step_desktop_still_released(self):
+        if self.path == "xp":
+            equal(self.desktop(), {"connection_types": "0"}, "the desktop after the kill")
+        else:
+            equal(self.desktop(), {n: ("stopped", "disabled") for n in ("WcesComm", "RapiMgr")},
+                  "the services after the kill")
+        self.dead_folder = self.work_folder()
+        check(os.listdir(self.dead_folder), "the killed run left no file to clean up")
+
+    def step_restart(self):
+        """The program again, to its welcome page: what it does first is before the notice."""
+        env = dict(os.environ)
+        env.update(self.world.env)
+        self.driver = winetest.Driver(os.environ["FLASHWISE_GUIDRIVER"], env)
+        self.desk = wizard.Desk(self.driver, self.texts)
+        self.driver.start('"%s"' % os.environ["FLASHWISE_PROGRAM_WIN"], winetest.windows_path(self.workdir),
+                          winetest.windows_path(os.path.join(self.folder, "world.program-output-2.txt")))
+        self.desk.answer(self.desk.message(40, owner=0), "OK")
+        self.page = self.desk.wait_for((WELCOME,), WAIT_S)
+        self.update_page = None
+
+    def step_desktop_as_found(self):
+        if self.path == "xp":
+            equal(self.desktop(), {"connection_types": "10"}, "the desktop after the restart")
+        else:
+            equal(self.desktop(), {n: ("running", "auto") for n in ("WcesComm", "RapiMgr")},
+                  "the services after the restart")
+
+    def step_no_written_files(self):
+        equal(wizard.remaining_files(self.workdir), [], "files left in the working folder")
+        check(not os.path.exists(self.dead_folder), "the killed run's work folder is still there")
+
+    def during_second_copy(self, page):
+        """A second copy while the update runs: it brings the first forward and ends,
+        touching nothing (no file, no call to the phone, no window of its own)."""
+        before = sorted(os.listdir(self.workdir))
+        folders = sorted(self.private_folders())
+        calls = len(self.world.acts("rapi"))
+        env = dict(os.environ)
+        env.update(self.world.env)
+        started = time.monotonic()
+        second = subprocess.run([winetest.WINE, self.program], cwd=self.workdir, env=env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=WAIT_S)
+        print("  the second copy ended with %d after %.1f s" % (second.returncode, time.monotonic() - started))
+        equal(second.returncode, 0, "the second copy's exit code")
+        equal(sorted(os.listdir(self.workdir)), before, "the working folder after the second copy")
+        equal(sorted(self.private_folders()), folders, "private work folders after the second copy")
+        equal(len(self.world.acts("rapi")), calls, "calls to the phone while the second copy ran")
+        self.desk.poll()
+        equal(self.desk.present(MESSAGE), [], "message boxes after the second copy")
+        foreground = self.driver.ask("foreground")
+        check(foreground.get("ours"), "the first copy is not in front after the second: %r" % foreground)
+
+    def step_signal_events(self, *names):
+        """Another program signals the named events (and holds them)."""
+        env = dict(os.environ)
+        env.update(self.world.env)
+        holder = subprocess.Popen(
+            [winetest.WINE, os.path.join(self.build, "tests", "wizard", "NamedEventHolder.exe")] + list(names),
+            env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, start_new_session=True)
+        self.holders.append(holder)
+        check(holder.stdout.readline().strip() == b"signalled", "the events were not signalled")
+
+    def step_update_stays_disabled(self, seconds):
+        check(self.update_page, "no update page is opening")
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            controls = {c["id"]: c for c in self.driver.controls(self.update_page)["controls"]}
+            check(not controls[wizard.UPDATE_BUTTON]["enabled"], "Update enabled by another program's signal")
+            time.sleep(0.2)
+
+    def during_session_end(self, page):
+        answer = self.driver.must("queryend", page.hwnd)
+        check(not answer["may_end"], "the session may end while the update runs")
+
+    def step_session_end_allowed(self):
+        answer = self.driver.must("queryend", self.page.hwnd)
+        check(answer["may_end"], "the session may not end once the update is over")
 
     # -- every row -------------------------------------------------------------------
 

@@ -7,6 +7,7 @@
 #include "update/win/SystemLocalFiles.h"
 #include "update/win/SystemPackagePayloads.h"
 #include "update/win/SystemRapi.h"
+#include "update/win/SystemRunRecordStore.h"
 #include "update/win/SystemServiceManager.h"
 #include "update/win/SystemThreads.h"
 #include "update/win/SystemTicks.h"
@@ -28,8 +29,9 @@ UpdatePlatform& SystemUpdatePlatform() {
     static SystemEvents events;
     static SystemThreads threads;
     static SystemWaitWindows windows;
-    static UpdatePlatform platform{rapi,  files,  package, services, shell,   messages,
-                                   ticks, links,  waits,   events,   threads, windows, WorkFolder::Current()};
+    static SystemRunRecordStore record;
+    static UpdatePlatform platform{rapi,  files,  package, services, shell,   messages,          ticks,
+                                   links, waits,  events,  threads,  windows, WorkFolder::Current(), &record};
     return platform;
 }
 

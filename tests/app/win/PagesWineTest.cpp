@@ -544,6 +544,9 @@ public:
     bool MakeWorkFolder() override { return true; }  // each test has its own
     void RemoveWorkFolder() override {}
     void RunWelcomePage() override {}
+    bool FirstCopy() override { return true; }
+    void BringFirstCopyForward() override {}
+    void ActOnLeftRecord() override {}
 };
 
 }  // namespace

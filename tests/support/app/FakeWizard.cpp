@@ -1,5 +1,7 @@
 #include "tests/support/app/FakeWizard.h"
 
+#include <gtest/gtest.h>
+
 #include "image/DownloadState.h"
 #include "update/CDownloadAgent.h"
 
@@ -15,6 +17,23 @@ const char* ButtonsName(Buttons buttons) {
     }
     return "yesno";
 }
+
+class FakeSessionHold : public app::SessionHold {
+public:
+    FakeSessionHold(CallLog& log, bool& held) : log_(log), held_(held) {
+        EXPECT_FALSE(held_) << "a second hold of the session";
+        held_ = true;
+        log_.Add("session held");
+    }
+    ~FakeSessionHold() override {
+        held_ = false;
+        log_.Add("session released");
+    }
+
+private:
+    CallLog& log_;
+    bool& held_;
+};
 
 class FakeFetchWindow : public update::WaitWindow {
 public:
@@ -62,6 +81,10 @@ Answer FakePageView::Ask(unsigned textId, Buttons buttons, bool fillText) {
         queue.pop_front();
         return answer;
     }
+    if (++unscripted_ > kUnscriptedBoxes) {
+        ADD_FAILURE() << "message box " << textId << " shown again and again, with no answer scripted";
+        throw EndlessTest{};
+    }
     return buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
 }
 
@@ -88,6 +111,10 @@ bool FakeWizardSystem::RunDownload(update::CDownloadAgent& agent) {
     const bool ok = download ? download(agent) : true;
     agent.State().SetFinished(true);
     return ok;
+}
+
+std::unique_ptr<app::SessionHold> FakeWizardSystem::HoldSession(WindowRef) {
+    return std::make_unique<FakeSessionHold>(log_, sessionHeld);
 }
 
 void FakeWizardSystem::RunUpdatePage() {

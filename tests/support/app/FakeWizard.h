@@ -31,8 +31,11 @@ public:
     std::map<int, bool> enabled;
     bool textsShown = false;
     std::optional<int> result;  // set when the page ended
-    // Answers by text id, taken in order; when none is left: Ok, or Yes.
+    // Answers by text id, taken in order. A box nobody scripted gets Ok (or Yes) a few
+    // times; beyond that it fails the test and ends it, so a box that comes back for
+    // ever cannot keep a test running.
     std::map<unsigned, std::deque<Answer>> answers;
+    static constexpr int kUnscriptedBoxes = 3;
     // Runs while a box is up, before it is answered (the user may do things meanwhile).
     std::function<void(unsigned textId)> whileAsking;
 
@@ -51,7 +54,11 @@ public:
 private:
     CallLog& log_;
     std::map<int, int> itemTokens_;
+    int unscripted_ = 0;
 };
+
+// Thrown by a fake to end a test whose logic would otherwise run for ever.
+struct EndlessTest {};
 
 // Lines: "page welcome|update|finish run", "fetch window shown|closed", "progress <n>".
 class FakeWizardSystem : public app::WizardSystem {
@@ -69,6 +76,8 @@ public:
     // Runs inside the page run, as the page's own modal run would.
     std::function<void()> onUpdatePage;
     std::function<void()> onFinishPage;
+    // Whether a session hold is in force now.
+    bool sessionHeld = false;
 
     std::optional<std::uint64_t> TotalPhysicalMemory() override { return memory; }
     std::uint32_t PackedVersion() override { return version; }
@@ -77,6 +86,8 @@ public:
     std::unique_ptr<update::WaitWindow> ShowFetchWindow(WindowRef page) override;
     void SetProgressPosition(WindowRef bar, unsigned position) override;
     bool RunDownload(update::CDownloadAgent& agent) override;
+    // Lines: "session held", "session released".
+    std::unique_ptr<app::SessionHold> HoldSession(WindowRef page) override;
     void RunWelcomePage() override { log_.Add("page welcome run"); }
     void RunUpdatePage() override;
     void RunFinishPage() override;
@@ -88,7 +99,7 @@ private:
 
 // The whole wizard's fakes over one update platform.
 struct FakeWizard {
-    FakeWizard() = default;
+    explicit FakeWizard(std::uint32_t startTick = 0) : fake(startTick) {}
     // The scheduler's parked workers unwind while everything they use still lives.
     ~FakeWizard() { fake.scheduler.reset(); }
 

@@ -193,6 +193,9 @@ void FakeScheduler::BlockUntil(std::function<bool()> ready) {
 
 WakeResult FakeScheduler::Wait(const std::vector<WaitHandle>& handles, std::uint32_t timeoutMs, bool input) {
     const std::uint64_t deadline = timeoutMs == update::kWaitForever ? kNever : now_ + timeoutMs;
+    // A wait without end that outlasts every update a test makes (a worker ticking away
+    // meanwhile) is one nothing will end.
+    const std::uint64_t hopeless = now_ + kHopelessWaitMs;
     const std::size_t me = CurrentTask();
     if (me != kUi) {
         if (FirstSignalled(handles) < 0) {
@@ -212,6 +215,7 @@ WakeResult FakeScheduler::Wait(const std::vector<WaitHandle>& handles, std::uint
             return {Wake::Input, 0};
         }
         const std::uint64_t next = NextEvent();
+        if (deadline == kNever && next > hopeless) return {Wake::Failed, 0};
         if (next >= deadline) {
             if (deadline == kNever) return {Wake::Failed, 0};
             AdvanceTo(deadline);

@@ -44,7 +44,8 @@ public:
     // A worker parks until `ready` holds.
     void BlockUntil(std::function<bool()> ready);
     // The first of `handles` signalled within `timeoutMs`; `input` also wakes for input
-    // (user-interface thread only). Wake::Failed when nothing can ever happen.
+    // (user-interface thread only). Wake::Failed when nothing can ever happen, or when a
+    // wait without end has lasted two hours of the clock.
     update::WakeResult Wait(const std::vector<update::WaitHandle>& handles, std::uint32_t timeoutMs, bool input);
     // The dispatch of queued messages consumes the input that was waiting.
     void ConsumeInput() { inputPending_ = false; }
@@ -63,6 +64,7 @@ public:
 private:
     struct Abandoned {};
     static constexpr std::uint64_t kNever = std::numeric_limits<std::uint64_t>::max();
+    static constexpr std::uint64_t kHopelessWaitMs = 2u * 3600u * 1000u;
 
     struct Task {
         std::thread thread;

@@ -1,5 +1,7 @@
 #include "tests/support/update/FakeUpdatePlatform.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <fstream>
 
@@ -307,6 +309,7 @@ bool FakeShell::Run(const std::filesystem::path& program, std::u16string_view pa
                     const std::filesystem::path& currentFolder, std::uint32_t waitMs, std::uint32_t* code,
                     std::uint32_t* failure) {
     log_.Add("shell run " + program.filename().string() + Narrow(parameters));
+    if (whileRunning) whileRunning();
     programs.push_back(program);
     currentFolders.push_back(currentFolder);
     waits.push_back(waitMs);
@@ -393,7 +396,7 @@ WaitHandle FakeEvents::OpenNamed(std::u16string_view name) {
 bool FakeEvents::Set(WaitHandle event) {
     auto* e = static_cast<FakeWaitable*>(event);
     log_.Add("event Set " + e->name);
-    e->signalled = true;
+    e->signalled = takenByOthers.count(std::u16string(e->name.begin(), e->name.end())) == 0;
     return true;
 }
 
@@ -447,8 +450,16 @@ void FakeWaits::DispatchQueued() {
 }
 
 WakeResult FakeWaits::WaitForHandlesOrInput(const std::vector<WaitHandle>& handles, std::uint32_t timeoutMs) {
+    if (failingWaits.count(waits_++) != 0) {
+        log_.Add("ui wake failed");
+        return {Wake::Failed, 0};
+    }
+    const auto never = [](const char* how) {
+        ADD_FAILURE() << "the user-interface thread waits without end for what can never happen (" << how << ")";
+    };
     if (scheduler != nullptr) {
         const WakeResult woke = scheduler->Wait(handles, timeoutMs, true);
+        if (woke.wake == Wake::Failed) never("nothing left to happen would end it");
         switch (woke.wake) {
         case Wake::Handle: log_.Add("ui wake " + static_cast<FakeWaitable*>(handles[woke.index])->name); break;
         case Wake::Input: log_.Add("ui wake input"); break;
@@ -472,10 +483,26 @@ WakeResult FakeWaits::WaitForHandlesOrInput(const std::vector<WaitHandle>& handl
     }
     log_.Add("ui wake timeout");
     // Nothing can change while the only thread waits: a wait for ever would hang.
-    return {timeoutMs == kWaitForever ? Wake::Failed : Wake::TimedOut, 0};
+    if (timeoutMs == kWaitForever) {
+        never("no handle is signalled");
+        return {Wake::Failed, 0};
+    }
+    return {Wake::TimedOut, 0};
 }
 
 std::unique_ptr<WaitWindow> FakeWindows::ShowSetupConnection() { return std::make_unique<FakeWaitWindow>(log_); }
+
+bool FakeRecordStore::Save(const RunRecord& record) {
+    log_.Add(saveFails ? "record not saved" : "record saved");
+    if (saveFails) return false;
+    stored = record;
+    return true;
+}
+
+void FakeRecordStore::Remove() {
+    log_.Add("record removed");
+    stored.reset();
+}
 
 // ---- the whole platform
 
@@ -483,7 +510,7 @@ FakeUpdatePlatform::FakeUpdatePlatform(std::uint32_t startTick)
     : ticks(startTick),
       folder(scratch.Path()),
       platform{rapi, files, package, services, shell, messages, ticks, links, waits, events, threads, windows,
-               WorkFolder(folder)} {
+               WorkFolder(folder), &record} {
     shell.disk = &files;
     package.binaries[kDesktopHelperId] = DesktopHelperPayload();
 }

@@ -228,6 +228,7 @@ public:
     std::vector<std::filesystem::path> programs;
     std::vector<std::filesystem::path> currentFolders;
     std::vector<std::uint32_t> waits;
+    std::function<void()> whileRunning;
     // What the program's file held when it was started.
     std::vector<std::vector<std::uint8_t>> ranBytes;
     std::vector<int> openWhenRun;  // files the program held open as it started one
@@ -292,6 +293,8 @@ public:
     explicit FakeEvents(CallLog& log) : log_(log) {}
     // As another process or an earlier pass would leave it.
     void SignalFromOutside(const std::u16string& name) { Named(name).signalled = true; }
+    // Another process waits on these and takes every signal given to them.
+    std::set<std::u16string> takenByOthers;
     int OpenHandles() const;
 
     WaitHandle CreateNamed(std::u16string_view name, bool manualReset) override;
@@ -322,22 +325,40 @@ private:
     CallLog& log_;
 };
 
+// A wait that nothing can ever end fails the test (and returns as a failed wait, so the
+// logic under test unwinds); a failed wait a test wants is scripted.
 class FakeWaits : public UiWaits {
 public:
     explicit FakeWaits(CallLog& log) : log_(log) {}
     int inputWakes = 0;  // handed out before the handles are looked at
+    std::set<int> failingWaits;  // these waits (from 0, in the order made) fail at once
     FakeScheduler* scheduler = nullptr;
     void DispatchQueued() override;
     WakeResult WaitForHandlesOrInput(const std::vector<WaitHandle>& handles, std::uint32_t timeoutMs) override;
 
 private:
     CallLog& log_;
+    int waits_ = 0;
 };
 
 class FakeWindows : public WaitWindows {
 public:
     explicit FakeWindows(CallLog& log) : log_(log) {}
     std::unique_ptr<WaitWindow> ShowSetupConnection() override;
+
+private:
+    CallLog& log_;
+};
+
+// The run's record, in memory. Lines: "record saved", "record removed".
+class FakeRecordStore : public RunRecordStore {
+public:
+    explicit FakeRecordStore(CallLog& log) : log_(log) {}
+    std::optional<RunRecord> stored;
+    bool saveFails = false;
+    std::optional<RunRecord> Load() override { return stored; }
+    bool Save(const RunRecord& record) override;
+    void Remove() override;
 
 private:
     CallLog& log_;
@@ -365,6 +386,7 @@ public:
     FakeThreads threads{log};
     FakeWaits waits{log};
     FakeWindows windows{log};
+    FakeRecordStore record{log};
     ScratchFolder scratch;
     std::filesystem::path folder;
     UpdatePlatform platform;

@@ -30,6 +30,7 @@
 #include "update/win/MessageWait.h"
 #include "update/win/SystemEvents.h"
 #include "update/win/SystemRapi.h"
+#include "update/win/SystemRunRecordStore.h"
 #include "update/win/SystemServiceManager.h"
 #include "update/win/SystemThreads.h"
 #include "update/win/SystemTicks.h"
@@ -537,6 +538,49 @@ TEST_F(Services, PendingRefusedAndDisabledServices) {
     CloseServiceHandle(scm);
     // A service removed while it stops stays behind until it has stopped.
     EXPECT_TRUE(Eventually([&] { return Query(L"WcesComm").rfind("state=stopped", 0) == 0; }));
+}
+
+TEST_F(Services, ServicesComeBackExactlyAsRecorded) {
+    Install(L"WcesComm", L"--start demand", L"running");
+    Install(L"RapiMgr", L"--start auto", L"stopped");
+    std::uint32_t type = 0;
+    std::uint32_t state = 0;
+    ASSERT_TRUE(ReadDeviceService(manager_, u"WcesComm", &type, &state));
+    EXPECT_EQ(type, static_cast<std::uint32_t>(SERVICE_DEMAND_START));
+    EXPECT_EQ(state, static_cast<std::uint32_t>(SERVICE_RUNNING));
+    ASSERT_TRUE(ControlDeviceService(manager_, ticks_, "STOP", "WcesComm"));
+    EXPECT_TRUE(RestoreDeviceService(manager_, ticks_, u"WcesComm", SERVICE_DEMAND_START, SERVICE_RUNNING));
+    EXPECT_EQ(Query(L"WcesComm"), "state=running start=demand\n");
+    EXPECT_TRUE(RestoreDeviceService(manager_, ticks_, u"RapiMgr", SERVICE_AUTO_START, SERVICE_STOPPED));
+    EXPECT_EQ(Query(L"RapiMgr"), "state=stopped start=auto\n");
+}
+
+// The run's record in the registry: written, read back whole, and gone with the key.
+TEST(RunRecordStore, SurvivesTheProcessUntilRemoved) {
+    SystemRunRecordStore store;
+    store.Remove();
+    EXPECT_FALSE(store.Load().has_value());
+    RunRecord record;
+    record.services = {{u"WcesComm", SERVICE_DEMAND_START, SERVICE_RUNNING}, {u"RapiMgr", SERVICE_AUTO_START, 1}};
+    record.desktopLinkReleased = true;
+    record.workFolder = L"C:\\some folder\\work";
+    ASSERT_TRUE(store.Save(record));
+    // Another store object reads what this one wrote, as the next run would.
+    const std::optional<RunRecord> read = SystemRunRecordStore().Load();
+    ASSERT_TRUE(read.has_value());
+    ASSERT_EQ(read->services.size(), 2u);
+    EXPECT_EQ(read->services[0].name, u"WcesComm");
+    EXPECT_EQ(read->services[0].startType, static_cast<std::uint32_t>(SERVICE_DEMAND_START));
+    EXPECT_EQ(read->services[1].name, u"RapiMgr");
+    EXPECT_EQ(read->services[1].state, 1u);
+    EXPECT_TRUE(read->desktopLinkReleased);
+    EXPECT_EQ(read->workFolder, record.workFolder);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Flashwise\\Run", 0, KEY_READ, &key), ERROR_SUCCESS);
+    RegCloseKey(key);
+    store.Remove();
+    EXPECT_FALSE(store.Load().has_value());
+    EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Flashwise", 0, KEY_READ, &key), ERROR_SUCCESS);
 }
 
 // The message a failed release shows comes from the connection thread while the topmost

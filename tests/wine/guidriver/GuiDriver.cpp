@@ -32,6 +32,10 @@
 //   memory                                the program's working set and its peak so far
 //   exit <timeout ms>                     waits for the program to end, gives its code
 //   kill                                  ends the program if it still runs
+//   foreground                            the foreground window, and whether it is the
+//                                         program's own
+//   queryend <hwnd>                       asks the window, as the session's end does,
+//                                         whether the session may end (its answer)
 //   quit
 // Every wait has the bound the caller gives. Texts are read without sending messages,
 // so a hung program cannot hold the driver up. (Window icons cannot be read from
@@ -586,6 +590,26 @@ void Memory() {
            ",\"peak_working_set\":" + std::to_string(counters.PeakWorkingSetSize) + "}");
 }
 
+void Foreground() {
+    const HWND window = GetForegroundWindow();
+    DWORD process = 0;
+    if (window != nullptr) GetWindowThreadProcessId(window, &process);
+    const bool ours = window != nullptr && g_program.hProcess != nullptr && process == g_program.dwProcessId;
+    Answer("{\"ok\":true,\"hwnd\":" + Handle(window) + ",\"ours\":" + (ours ? "true" : "false") + "}");
+}
+
+void QueryEnd(const std::vector<std::string>& f) {
+    if (f.size() < 2) {
+        return Fail("queryend needs a window");
+    }
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutW(ParseHandle(f[1]), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL,
+                             kAnswerLimitMs, &answer)) {
+        return Fail("the window did not answer within " + std::to_string(kAnswerLimitMs) + " ms");
+    }
+    Answer("{\"ok\":true,\"may_end\":" + std::string(answer ? "true" : "false") + "}");
+}
+
 bool Kill() {
     if (!Running()) {
         return false;
@@ -641,6 +665,10 @@ int main() {
             Memory();
         } else if (verb == "exit") {
             Exit(f);
+        } else if (verb == "foreground") {
+            Foreground();
+        } else if (verb == "queryend") {
+            QueryEnd(f);
         } else if (verb == "kill") {
             Answer(std::string("{\"ok\":true,\"killed\":") + (Kill() ? "true" : "false") + "}");
         } else if (verb == "quit") {
