@@ -10,6 +10,7 @@ that keeps its first failure.
 import argparse
 import glob
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -52,6 +53,8 @@ def main():
     junit = os.path.join(build, "soak-round.xml")
     wine_only = ["-L", "wine"]  # the fixtures' own tests carry the label too
     passes, runs, first_failure, seconds = {}, {}, {}, {}
+    # Ended from outside, the soak still ends the process that keeps the core busy.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     load = None if args.no_load else busy_core()
     started = time.monotonic()
     try:
