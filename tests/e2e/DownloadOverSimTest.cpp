@@ -6,6 +6,7 @@
 #include "image/DownloadDriver.h"
 #include "image/DownloadState.h"
 #include "image/FirmwareImage.h"
+#include "tests/support/DeviceFaults.h"
 #include "tests/support/ImageFiles.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/e2e/SimRig.h"
@@ -42,15 +43,6 @@ const ImageSizes kPackagedShape = [] {
     return s;
 }();
 
-DeviceFault Fault(Misbehaviour what, Step step, int unit, std::uint32_t value = 0, std::uint32_t count = 1) {
-    DeviceFault f;
-    f.what = what;
-    f.step = step;
-    f.unit = unit;
-    f.value = value;
-    f.count = count;
-    return f;
-}
 
 class DownloadOverSim : public ::testing::TestWithParam<LinkKind> {
 protected:

@@ -11,6 +11,7 @@
 #include "image/DownloadDriver.h"
 #include "image/DownloadState.h"
 #include "image/FirmwareImage.h"
+#include "tests/support/DeviceFaults.h"
 #include "tests/support/ImageFiles.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/e2e/SimRig.h"
@@ -59,15 +60,6 @@ void WriteImageWithEntry(const std::filesystem::path& path, const ImageSizes& si
     ASSERT_TRUE(file.good());
 }
 
-sim::DeviceFault Fault(sim::Misbehaviour what, sim::Step step, int unit, std::uint32_t value, std::uint32_t count) {
-    sim::DeviceFault f;
-    f.what = what;
-    f.step = step;
-    f.unit = unit;
-    f.value = value;
-    f.count = count;
-    return f;
-}
 
 class ExtendedRomOverSim : public ::testing::TestWithParam<LinkKind> {};
 

@@ -17,6 +17,7 @@
 
 #include "package/ReleaseFile.h"
 #include "sim/BootLoaderSim.h"
+#include "tests/support/DeviceFaults.h"
 #include "tests/support/ImageFiles.h"
 #include "tests/support/PeFiles.h"
 #include "tests/support/ScratchFolder.h"
@@ -58,15 +59,6 @@ struct Row {
     bool terminal = false;           // stdout is a terminal: unit lines are rewritten in place
 };
 
-DeviceFault Fault(Misbehaviour what, Step step, int unit = 1, std::uint32_t value = 0, std::uint32_t count = 1) {
-    DeviceFault f;
-    f.what = what;
-    f.step = step;
-    f.unit = unit;
-    f.value = value;
-    f.count = count;
-    return f;
-}
 
 ImageSizes Sizes(std::uint32_t l50, std::uint32_t l51a, std::uint32_t l52) {
     ImageSizes s;
