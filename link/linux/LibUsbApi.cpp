@@ -271,17 +271,20 @@ bool LibUsbApi::Submit(Slot& slot, std::uint8_t endpoint, std::uint32_t length, 
     return false;   // pending, as an overlapped transfer reports it
 }
 
+LibUsbApi::Slot* LibUsbApi::FreeSlot(OsHandle interfaceHandle, Overlapped which) {
+    Slot& slot = SlotOf(which);
+    if (interfaceHandle != &tokens_[2] || slot.inFlight) {   // a slot in flight: its buffer belongs to libusb
+        lastError_ = kErrorTransferFailed;
+        return nullptr;
+    }
+    return &slot;
+}
+
 bool LibUsbApi::WritePipe(OsHandle interfaceHandle, std::uint8_t pipeId, const std::uint8_t* buffer,
                           std::uint32_t length, std::uint32_t*, Overlapped which, OsHandle event) {
-    if (interfaceHandle != &tokens_[2]) {
-        lastError_ = kErrorTransferFailed;
-        return false;
-    }
-    Slot& slot = SlotOf(which);
-    if (slot.inFlight) {
-        lastError_ = kErrorTransferFailed;   // its buffer still belongs to libusb
-        return false;
-    }
+    Slot* free = FreeSlot(interfaceHandle, which);
+    if (free == nullptr) return false;
+    Slot& slot = *free;
     slot.buffer.assign(buffer, buffer + length);
     slot.readInto = nullptr;
     return Submit(slot, pipeId, length, event);
@@ -289,15 +292,9 @@ bool LibUsbApi::WritePipe(OsHandle interfaceHandle, std::uint8_t pipeId, const s
 
 bool LibUsbApi::ReadPipe(OsHandle interfaceHandle, std::uint8_t pipeId, std::uint8_t* buffer, std::uint32_t length,
                          std::uint32_t*, Overlapped which, OsHandle event) {
-    if (interfaceHandle != &tokens_[2]) {
-        lastError_ = kErrorTransferFailed;
-        return false;
-    }
-    Slot& slot = SlotOf(which);
-    if (slot.inFlight) {
-        lastError_ = kErrorTransferFailed;   // its buffer still belongs to libusb
-        return false;
-    }
+    Slot* free = FreeSlot(interfaceHandle, which);
+    if (free == nullptr) return false;
+    Slot& slot = *free;
     slot.buffer.assign(length, 0);
     slot.readInto = buffer;
     return Submit(slot, pipeId, length, event);

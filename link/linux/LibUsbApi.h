@@ -92,6 +92,8 @@ private:
     };
     static void Completed(libusb_transfer* transfer);
     Slot& SlotOf(Overlapped which) { return which == Overlapped::Read ? read_ : write_; }
+    // The transfer slot for a new transfer on this interface, or null (and the error set).
+    Slot* FreeSlot(OsHandle interfaceHandle, Overlapped which);
     bool Submit(Slot& slot, std::uint8_t endpoint, std::uint32_t length, OsHandle event);
     // Runs libusb's events until the slot's transfer has completed or `timeoutMs` has passed.
     bool AwaitSlot(Slot& slot, std::uint32_t timeoutMs);
