@@ -12,9 +12,10 @@ namespace flashwise::app {
 
 using update::Wake;
 
-UpdatePage::UpdatePage(Wizard wizard, PageView& view)
+UpdatePage::UpdatePage(Wizard wizard, PageView& view, std::optional<update::RecoveryPlan> recovery)
     : wizard_(wizard),
       view_(view),
+      recovery_(recovery),
       agent_(update::NewDownloadAgent(wizard.platform, wizard.system.PackedVersion())) {}
 
 UpdatePage::~UpdatePage() {
@@ -24,7 +25,8 @@ UpdatePage::~UpdatePage() {
 void UpdatePage::Open() {
     view_.EnableItem(IDC_UPDATE, false);
     view_.EnableItem(kCancelButton, false);
-    fetchWindow_ = wizard_.system.ShowFetchWindow(view_.Window());
+    // A phone in its boot loader has nothing to tell: there is no fetch to wait for.
+    if (!recovery_) fetchWindow_ = wizard_.system.ShowFetchWindow(view_.Window());
     if (!update::ExtractHelperFiles(wizard_.platform)) {
         fetchWindow_.reset();
         // Nothing can go on without the helpers: none of them stays half written, and
@@ -33,6 +35,11 @@ void UpdatePage::Open() {
         view_.SetItemToString(kCancelButton, IDS_CANCEL);
         view_.EnableItem(kCancelButton, true);
         state_ = State::Stuck;
+        return;
+    }
+    if (recovery_) {
+        view_.ShowTexts();
+        state_ = State::Recovering;
         return;
     }
     StartFetch();
@@ -192,6 +199,12 @@ void UpdatePage::Quit() {
 }
 
 void UpdatePage::OnUpdate() {
+    if (state_ == State::Recovering) {
+        state_ = State::Busy;
+        UpdateSequence(wizard_, view_, agent_, recovery_).Run();
+        state_ = State::Ended;
+        return;
+    }
     if (state_ != State::Ready) return;
     state_ = State::Busy;
     // A worker that came back after the timeout still tells a phone of the older

@@ -7,10 +7,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "app/PageView.h"
 #include "app/WizardSystem.h"
+#include "update/UpdateJournal.h"
 
 namespace flashwise::update {
 class CDownloadAgent;
@@ -30,11 +32,16 @@ constexpr std::uint32_t kReachWaitMs = 3000;
 
 class UpdatePage {
 public:
-    UpdatePage(Wizard wizard, PageView& view);
+    // With `recovery`, the page is for a phone waiting in its boot loader: nothing is
+    // fetched, and the window's first act is the Update command.
+    UpdatePage(Wizard wizard, PageView& view, std::optional<update::RecoveryPlan> recovery = std::nullopt);
     // A worker still running delivers nothing from now on.
     ~UpdatePage();
 
     void Open();
+    // True once the page has opened to take up a phone in its boot loader: the window
+    // then runs the Update command as soon as it shows.
+    bool StartsByItself() const { return state_ == State::Recovering; }
     // Update (1001): the update sequence. Does nothing unless the page is ready.
     void OnUpdate();
     // Cancel (2), also Escape and the close box: asks, and on Yes deletes the helper
@@ -44,7 +51,7 @@ public:
     update::CDownloadAgent& Agent() { return *agent_; }
 
 private:
-    enum class State { Opening, Ready, Stuck, Busy, Ended };
+    enum class State { Opening, Ready, Recovering, Stuck, Busy, Ended };
     enum class Reach { Reachable, Unreachable, WaitFailed };
 
     void StartFetch();
@@ -65,6 +72,7 @@ private:
     Wizard wizard_;
     PageView& view_;
     State state_ = State::Opening;
+    std::optional<update::RecoveryPlan> recovery_;
     // Shared: a wait that keeps the page answering may outlast a call that uses it.
     std::shared_ptr<update::CDownloadAgent> agent_;
     std::shared_ptr<VersionFetch> fetch_;

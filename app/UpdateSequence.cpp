@@ -30,7 +30,8 @@ void RunDownloadThread(DownloadBlock& download) {
     download.events->Set(done ? download.block.doneEvent : download.block.failureEvent);
 }
 
-UpdateSequence::UpdateSequence(Wizard wizard, PageView& view, std::shared_ptr<update::CDownloadAgent> agent)
+UpdateSequence::UpdateSequence(Wizard wizard, PageView& view, std::shared_ptr<update::CDownloadAgent> agent,
+                               std::optional<update::RecoveryPlan> recovery)
     : wizard_(wizard),
       view_(view),
       agent_(std::move(agent)),
@@ -39,7 +40,8 @@ UpdateSequence::UpdateSequence(Wizard wizard, PageView& view, std::shared_ptr<up
       bootLoaderDone_(NamedEvent::Create(wizard.platform.events, kBootLoaderPassDoneEvent, false)),
       error_(NamedEvent::Create(wizard.platform.events, kDownloadErrorEvent, false)),
       updateDone_(NamedEvent::Create(wizard.platform.events, kUpdateDoneEvent, false)),
-      images_(wizard.platform.files) {}
+      images_(wizard.platform.files),
+      recovery_(recovery) {}
 
 UpdateSequence::~UpdateSequence() { EndThreads(); }
 
@@ -49,13 +51,26 @@ void UpdateSequence::Run() {
     view_.EnableItem(kCancelButton, false);
     // From the click to every way out the machine stays up and the session stays on.
     hold_ = wizard_.system.HoldSession(view_.Window());
+    if (recovery_) agent_->SetNewerOs(recovery_->bootLoaderPass ? 0 : 1);
     newerOs_ = agent_->NewerOs() != 0;
+    // A phone found in its boot loader is there whatever happens from here on.
+    phoneSent_ = recovery_.has_value();
     // The images are written, held and found whole before the phone is touched: a
     // phone left in its boot loader without a good image could not be reached again.
     if (!bootLoaderDone_.Valid() || !error_.Valid() || !updateDone_.Valid() ||
         !update::ExtractImageFiles(wizard_.platform, view_.Window(), images_) ||
-        !update::CheckImageFiles(wizard_.platform, !newerOs_) || !PrepareThePhone()) {
+        !update::CheckImageFiles(wizard_.platform, !newerOs_)) {
         return FailureExit();
+    }
+    // Written before the phone leaves its system: the next start must find a phone that
+    // this run leaves in its boot loader, however the run ends.
+    if (!update::WriteJournal(wizard_.platform, update::NewJournal(wizard_.platform, !newerOs_))) {
+        return FailureExit();
+    }
+    journalWritten_ = true;
+    if (!phoneSent_) {
+        if (!PrepareThePhone()) return FailureExit();
+        phoneSent_ = true;
     }
     view_.SetItemToString(IDC_UPDATE_INSTRUCTION, IDS_DO_NOT_REMOVE_CABLE);
 
@@ -109,6 +124,9 @@ bool UpdateSequence::PrepareThePhone() {
 
 bool UpdateSequence::StartPass(Pass pass, unsigned fileNameId) {
     const std::u16string fileName = wizard_.platform.package.Text(fileNameId);
+    // A record that still names an earlier pass only costs the next start that pass again.
+    update::NoteJournalPass(wizard_.platform,
+                            pass == Pass::Main ? update::JournalPass::Main : update::JournalPass::BootLoader);
     if (!update::SetupConnection(wizard_.platform, agent_.get(), fileName)) return false;
     // The boot-loader pass's thread signalled as its last act; it ends with it.
     if (downloadThread_) update::WaitForFirstHandle(wizard_.platform.waits, {downloadThread_->Handle()});
@@ -157,6 +175,7 @@ void UpdateSequence::SuccessExit() {
     std::shared_ptr<update::CDownloadAgent> agent = agent_;
     RunResponsively(wizard_.platform, [agent] { agent->SetDesktopLink(true, false); });
     EndThreads();
+    update::RemoveJournal(wizard_.platform);
     hold_.reset();
     // Their last use is over; the finish page deletes them.
     images_.Release();
@@ -173,9 +192,13 @@ void UpdateSequence::FailureExit() {
     std::shared_ptr<update::CDownloadAgent> agent = agent_;
     update::UpdatePlatform* platform = &wizard_.platform;
     RunResponsively(wizard_.platform, [platform, agent] { update::CleanUpAfterFailure(*platform, *agent); });
+    // A phone that never left its system needs nothing from the next start.
+    if (journalWritten_ && !phoneSent_) update::RemoveJournal(wizard_.platform);
     // The phone is no longer written: the machine may sleep while the message waits.
     hold_.reset();
     view_.Ask(IDS_FAIL_TO_UPDATE, Buttons::Ok);
+    // The phone cannot start its system now: the user must know how to get it back.
+    if (phoneSent_) view_.Ask(IDS_PHONE_IN_UPDATE_MODE, Buttons::Ok, true);
     view_.End(kPageOk);
 }
 

@@ -6,12 +6,14 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/PageView.h"
 #include "app/WizardSystem.h"
 #include "update/NamedEvents.h"
 #include "update/Threads.h"
+#include "update/UpdateJournal.h"
 #include "update/WorkerParameterBlock.h"
 
 namespace flashwise::update {
@@ -44,7 +46,10 @@ void RunDownloadThread(DownloadBlock& download);
 
 class UpdateSequence {
 public:
-    UpdateSequence(Wizard wizard, PageView& view, std::shared_ptr<update::CDownloadAgent> agent);
+    // With `recovery`, the phone waits in its boot loader already: it is not sent there
+    // again, and the plan says which passes run.
+    UpdateSequence(Wizard wizard, PageView& view, std::shared_ptr<update::CDownloadAgent> agent,
+                   std::optional<update::RecoveryPlan> recovery = std::nullopt);
     ~UpdateSequence();
 
     // The handler, from the click until the page is closed.
@@ -73,6 +78,10 @@ private:
     update::HeldFiles images_;
     Pass pass_ = Pass::None;
     bool newerOs_ = true;
+    std::optional<update::RecoveryPlan> recovery_;
+    // This run wrote the journal; the phone was sent to (or found in) its boot loader.
+    bool journalWritten_ = false;
+    bool phoneSent_ = false;
     std::shared_ptr<DownloadBlock> download_;
     std::unique_ptr<update::Worker> downloadThread_;
     bool threadEnded_ = true;

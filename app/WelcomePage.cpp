@@ -3,10 +3,12 @@
 #include <memory>
 #include <optional>
 
+#include "app/PlatformPath.h"
 #include "app/ResponsiveWaits.h"
 #include "res/ResourceIds.h"
 #include "update/CDownloadAgent.h"
 #include "update/RapiConnection.h"
+#include "update/UpdateJournal.h"
 
 namespace flashwise::app {
 
@@ -26,6 +28,15 @@ void WelcomePage::Open() {
         return;
     }
     view_.ShowTexts();
+    ShowIdleStatus();
+}
+
+void WelcomePage::ShowIdleStatus() {
+    if (update::ReadJournal(wizard_.platform)) {
+        view_.SetItemToString(IDC_WELCOME_STATUS, IDS_UPDATE_NOT_FINISHED);
+    } else {
+        view_.SetItemText(IDC_WELCOME_STATUS, u"");
+    }
 }
 
 void WelcomePage::OnNext() {
@@ -35,6 +46,7 @@ void WelcomePage::OnNext() {
     view_.EnableItem(IDC_NEXT, false);
     view_.EnableItem(kCancelButton, false);
 
+    if (TakeUpALeftPhone()) return;
     RestoreDesktopLink();
     for (;;) {
         switch (TryToConnect()) {
@@ -70,8 +82,34 @@ void WelcomePage::CancelCommand() {
     }
     view_.EnableItem(IDC_NEXT, true);
     view_.EnableItem(kCancelButton, true);
-    view_.SetItemText(IDC_WELCOME_STATUS, u"");
+    ShowIdleStatus();
     state_ = State::Idle;
+}
+
+bool WelcomePage::TakeUpALeftPhone() {
+    update::UpdatePlatform& platform = wizard_.platform;
+    const std::optional<update::UpdateJournal> journal = update::ReadJournal(platform);
+    // Without a record, only a boot loader the newer path can see without opening it:
+    // a phone in its boot loader cannot answer the Remote API, so asking it would only
+    // end in text 11 again and again.
+    if (!journal && (PlatformPathFromVersion(wizard_.system.PackedVersion()) != PlatformPath::Vista ||
+                     !platform.links.BootLoaderInterfacePresent())) {
+        return false;
+    }
+    const update::RecoveryPlan plan = update::PlanRecovery(journal, update::ImageDigest(platform.package));
+    if (plan.otherRelease && view_.Ask(IDS_OTHER_RELEASE_LEFT, Buttons::YesNo) != Answer::Yes) {
+        // Nothing was touched: the record stays for a later start.
+        view_.EnableItem(IDC_NEXT, true);
+        view_.EnableItem(kCancelButton, true);
+        ShowIdleStatus();
+        state_ = State::Idle;
+        return true;
+    }
+    view_.SetItemToString(IDC_WELCOME_HEADING, IDS_DEVICE_DETECTED);
+    state_ = State::Ended;
+    view_.End(kPageOk);
+    wizard_.system.RunUpdatePageToRecover(plan);
+    return true;
 }
 
 void WelcomePage::RestoreDesktopLink() {

@@ -35,6 +35,11 @@ private:
     enum class State { Idle, Busy, Ended };
     enum class Attempt { Found, BatteryLow, NotFound };
 
+    // The status line of the idle page: what the page knows of a phone left in its boot loader.
+    void ShowIdleStatus();
+    // A phone the last update left in its boot loader, or one found there (newer path):
+    // true when the Next command took it up, or went back to idle at the user's word.
+    bool TakeUpALeftPhone();
     void RestoreDesktopLink();
     Attempt TryToConnect();
     Attempt Probe(update::RapiConnection& connection);

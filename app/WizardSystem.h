@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "update/UpdateJournal.h"
 #include "update/UpdatePlatform.h"
 #include "update/WaitWindows.h"
 
@@ -54,6 +55,9 @@ public:
     // to) has ended.
     virtual void RunWelcomePage() = 0;
     virtual void RunUpdatePage() = 0;
+    // The update page for a phone waiting in its boot loader: no fetch, the update
+    // starts by itself and runs the passes of `plan`.
+    virtual void RunUpdatePageToRecover(const update::RecoveryPlan& plan) = 0;
     virtual void RunFinishPage() = 0;
 };
 

@@ -15,6 +15,11 @@ bool CConnManagerVista::Open() {
     return OpenDevice();
 }
 
+bool CConnManagerVista::InterfacePresent() {
+    char16_t path[kDevicePathUnits] = {};
+    return api_->Bind() && FindDevicePath(path);
+}
+
 bool CConnManagerVista::EndTransfer() {
     if (!IsOpen()) return false;
     std::uint8_t block[kRequestBlockSize];

@@ -40,6 +40,9 @@ public:
     // The path of the first present boot-loader interface whose detail can be read and
     // whose path fits the 260-unit buffer.
     bool FindDevicePath(char16_t* path);
+    // Whether a boot-loader interface is present now: discovery alone, nothing is
+    // opened or written.
+    bool InterfacePresent();
     bool OpenDevice();
     bool SetLineState(std::uint16_t value);
     bool BulkWrite(const std::uint8_t* buffer, std::uint32_t length, std::uint32_t* written = nullptr);

@@ -14,6 +14,8 @@ public:
     virtual std::unique_ptr<CConnManager> NewSerialLink() = 0;
     // Over WinUSB.
     virtual std::unique_ptr<CConnManager> NewWinUsbLink() = 0;
+    // Whether the boot loader's WinUSB interface is present, found by discovery alone.
+    virtual bool BootLoaderInterfacePresent() = 0;
 };
 
 }  // namespace flashwise::update

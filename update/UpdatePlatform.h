@@ -14,6 +14,7 @@
 #include "update/ServiceManager.h"
 #include "update/Threads.h"
 #include "update/Ticks.h"
+#include "update/UpdateJournal.h"
 #include "update/UserMessages.h"
 #include "update/WaitWindows.h"
 #include "update/Waits.h"
@@ -38,6 +39,8 @@ struct UpdatePlatform {
     // What a run changes on the desktop, kept where it outlives the process; none: nothing
     // is kept.
     RunRecordStore* record = nullptr;
+    // How far an update that sent the phone to its boot loader got; none: nothing is kept.
+    UpdateJournalStore* journal = nullptr;
 };
 
 }  // namespace flashwise::update

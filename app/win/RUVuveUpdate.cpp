@@ -24,14 +24,14 @@ constexpr Label kLabels[] = {{IDC_UPDATE, IDS_UPDATE},
 
 }  // namespace
 
-RUVuveUpdate::RUVuveUpdate(Wizard wizard)
+RUVuveUpdate::RUVuveUpdate(Wizard wizard, std::optional<update::RecoveryPlan> recovery)
     : Dialog(IDD_UPDATE),
       // From the program file itself, whatever the translation holds.
       smallIcon_(static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_FLASHWISE), IMAGE_ICON,
                                                GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
                                                LR_DEFAULTCOLOR))),
       view_(*this, [this] { ShowTexts(); }),
-      page_(wizard, view_) {
+      page_(wizard, view_, recovery) {
     OnCommand(IDC_UPDATE, [this] { page_.OnUpdate(); });
     OnCommand(IDCANCEL, [this] { page_.OnCancel(); });
 }
@@ -45,6 +45,8 @@ void RUVuveUpdate::OnOpen() {
     // The whole opening, the fetch included, runs before the page is first shown: the
     // fetch window stands alone until the page is ready.
     page_.Open();
+    // Queued, so that the page is up and painted before the update takes over its thread.
+    if (page_.StartsByItself()) PostMessageW(Handle(), WM_COMMAND, MAKEWPARAM(IDC_UPDATE, BN_CLICKED), 0);
 }
 
 bool RUVuveUpdate::OnMessage(UINT message, WPARAM, LPARAM, INT_PTR& result) {

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <optional>
+
 #include "app/UpdatePage.h"
 #include "app/win/Dialog.h"
 #include "app/win/Win32PageView.h"
@@ -12,7 +14,7 @@ namespace flashwise::app {
 
 class RUVuveUpdate : public Dialog {
 public:
-    explicit RUVuveUpdate(Wizard wizard);
+    explicit RUVuveUpdate(Wizard wizard, std::optional<update::RecoveryPlan> recovery = std::nullopt);
     ~RUVuveUpdate() override;
 
 protected:

@@ -88,6 +88,11 @@ void Win32WizardSystem::RunUpdatePage() {
     page.RunModal(nullptr);
 }
 
+void Win32WizardSystem::RunUpdatePageToRecover(const update::RecoveryPlan& plan) {
+    RUVuveUpdate page(ThisWizard(), plan);
+    page.RunModal(nullptr);
+}
+
 void Win32WizardSystem::RunFinishPage() {
     RUVuveFinish page(ThisWizard());
     page.RunModal(nullptr);

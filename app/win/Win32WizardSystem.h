@@ -20,6 +20,7 @@ public:
     std::unique_ptr<SessionHold> HoldSession(WindowRef page) override;
     void RunWelcomePage() override;
     void RunUpdatePage() override;
+    void RunUpdatePageToRecover(const update::RecoveryPlan& plan) override;
     void RunFinishPage() override;
 
 private:

@@ -10,6 +10,7 @@
 
 #include "app/FinishPage.h"
 #include "app/ProgressThread.h"
+#include "app/UpdatePage.h"
 #include "app/UpdateSequence.h"
 #include "res/ResourceIds.h"
 #include "tests/support/ImageFiles.h"
@@ -92,16 +93,18 @@ TEST(UpdateSequence, EndsOnTheFinishPageOrWithExactlyOneFailureText) {
     const Names one{"Tarn_G4.abi"};
     const Names two{"Tarn_G4_SPBL.abi", "Tarn_G4.abi"};
     const Lines fail{"ask 18 ok"};
+    // Once the phone was sent to its boot loader, the user learns that it waits there.
+    const Lines failSent{"ask 18 ok", "ask 50 filled ok"};
     const auto nothing = [](SequenceWorld&) {};
     const Row rows[] = {
         {"newer system: one pass", 1, {{100000, true}}, nothing, one, 1, {}, {}, true},
         {"older system: the boot-loader image first", 0, {{100000, true}, {300000, true}}, nothing, two, 2, {}, {},
          true},
-        {"the boot-loader pass fails: no main pass", 0, {{50000, false}}, nothing, {"Tarn_G4_SPBL.abi"}, 1, fail, {},
+        {"the boot-loader pass fails: no main pass", 0, {{50000, false}}, nothing, {"Tarn_G4_SPBL.abi"}, 1, failSent, {},
          false},
-        {"the main pass fails after the boot-loader pass", 0, {{50000, true}, {50000, false}}, nothing, two, 2, fail,
+        {"the main pass fails after the boot-loader pass", 0, {{50000, true}, {50000, false}}, nothing, two, 2, failSent,
          {}, false},
-        {"the only pass fails", 1, {{50000, false}}, nothing, one, 1, fail, {}, false},
+        {"the only pass fails", 1, {{50000, false}}, nothing, one, 1, failSent, {}, false},
         {"DeviceMode cannot be copied", 1, {}, [](SequenceWorld& w) { w.fake.files.files.erase("DeviceMode.exe"); },
          {}, 0, fail, {}, false},
         {"SysReboot cannot be copied", 1, {}, [](SequenceWorld& w) { w.fake.files.files.erase("SysReboot.exe"); },
@@ -126,14 +129,14 @@ TEST(UpdateSequence, EndsOnTheFinishPageOrWithExactlyOneFailureText) {
         {"an image name that leads out of the folder", 1, {},
          [](SequenceWorld& w) { w.fake.package.texts[IDS_IMAGE_FILE_NAME] = u"..\\Tarn_G4.abi"; }, {}, 0, fail, {},
          false},
-        {"a main pass that wrote no unit", 1, {{20000, true, 0}}, nothing, one, 1, fail, {}, false},
+        {"a main pass that wrote no unit", 1, {{20000, true, 0}}, nothing, one, 1, failSent, {}, false},
         {"a boot-loader pass that wrote no unit is enough", 0, {{20000, true, 0}, {20000, true}}, nothing, two, 2, {},
          {}, true},
         {"the boot loader never appears", 1, {}, [](SequenceWorld& w) { w.fake.links.opens = [] { return false; }; },
-         {}, 1, fail, {}, false},
+         {}, 1, failSent, {}, false},
         {"the boot loader does not come back for the main pass", 0, {{50000, true}},
          [](SequenceWorld& w) { w.fake.links.opens = [&w] { return w.sent.empty(); }; }, {"Tarn_G4_SPBL.abi"}, 2,
-         fail, {}, false},
+         failSent, {}, false},
         {"signals left by another program count for nothing", 1, {{20000, true}},
          [](SequenceWorld& w) {
              for (const char16_t* name : {app::kUpdateDoneEvent, app::kDownloadErrorEvent}) {
@@ -154,7 +157,7 @@ TEST(UpdateSequence, EndsOnTheFinishPageOrWithExactlyOneFailureText) {
          [](SequenceWorld& w) { w.fake.events.takenByOthers = {app::kBootLoaderPassDoneEvent}; }, two, 2, {}, {},
          true},
         {"the failure signal taken by another program: the failure counts", 1, {{20000, false}},
-         [](SequenceWorld& w) { w.fake.events.takenByOthers = {app::kDownloadErrorEvent}; }, one, 1, fail, {},
+         [](SequenceWorld& w) { w.fake.events.takenByOthers = {app::kDownloadErrorEvent}; }, one, 1, failSent, {},
          false},
     };
     for (const Row& row : rows) {
@@ -205,6 +208,17 @@ TEST(UpdateSequence, EndsOnTheFinishPageOrWithExactlyOneFailureText) {
         EXPECT_EQ(w.fake.log.Count("session released"), 1u) << row.what;
         EXPECT_LT(at("session held"), at("rapi InitEx")) << row.what;
         EXPECT_LT(at("session released"), row.finished ? at("page finish run") : at("ask 18 ok")) << row.what;
+        // The journal is written before the phone is sent away, follows the passes, and
+        // stays only for a phone left in its boot loader.
+        const bool sentAway = row.finished || row.asks == failSent;
+        if (at("rapi CreateFile \\windows\\DeviceMode.exe") != lines.end()) {
+            EXPECT_LT(at("journal saved 0"), at("rapi CreateFile \\windows\\DeviceMode.exe")) << row.what;
+        }
+        Lines passes{"journal saved 0"};
+        if (row.newerOs == 0) passes.push_back("journal saved 1");
+        if (row.setups == (row.newerOs == 0 ? 2u : 1u)) passes.push_back("journal saved 2");
+        if (sentAway) EXPECT_EQ(w.fake.log.Matching("journal saved"), passes) << row.what;
+        EXPECT_EQ(w.fake.journal.stored.has_value(), sentAway && !row.finished) << row.what;
         // The phone restarts into its boot loader only once told to stay in it.
         if (at("rapi CreateProcess SysReboot") != lines.end()) {
             EXPECT_LT(at("rapi CreateProcess DeviceMode"), at("rapi CreateProcess SysReboot")) << row.what;
@@ -215,6 +229,62 @@ TEST(UpdateSequence, EndsOnTheFinishPageOrWithExactlyOneFailureText) {
             EXPECT_EQ(at("page string 1010 20"), lines.end()) << row.what;
         }
     }
+}
+
+TEST(UpdateSequence, APhoneLeftInItsBootLoaderIsTakenUpWhereTheRecordSays) {
+    struct Row {
+        const char* what;
+        bool bootLoaderPass;
+        std::vector<Pass> passes;
+        Names sent;
+        Lines asks;
+        bool recordKept;
+    };
+    const Row rows[] = {
+        {"the boot-loader pass again, then the main pass", true, {{30000, true}, {30000, true}},
+         {"Tarn_G4_SPBL.abi", "Tarn_G4.abi"}, {}, false},
+        {"the main pass alone", false, {{30000, true}}, {"Tarn_G4.abi"}, {}, false},
+        {"cut again: the record stays, and the user is told again", false, {{30000, false}}, {"Tarn_G4.abi"},
+         {"ask 18 ok", "ask 50 filled ok"}, true},
+    };
+    for (const Row& row : rows) {
+        SequenceWorld w;
+        w.passes = row.passes;
+        // Another release's record, which the user agreed to replace.
+        update::UpdateJournal older;
+        older.imageDigest = u"0BADF00D-5042300";
+        older.pass = update::JournalPass::Main;
+        w.fake.journal.stored = older;
+        w.system.onUpdatePage = nullptr;
+        app::UpdatePage page(w.Wizard(), w.view, update::RecoveryPlan{row.bootLoaderPass, false});
+        page.Open();
+        // Nothing to fetch from a phone in its boot loader: the page starts the update itself.
+        EXPECT_TRUE(page.StartsByItself()) << row.what;
+        EXPECT_EQ(w.fake.log.Count("fetch window"), 0u) << row.what;
+        page.OnCancel();
+        EXPECT_EQ(w.fake.log.Count("ask"), 0u) << row.what;
+        page.OnUpdate();
+        EXPECT_FALSE(page.StartsByItself()) << row.what;
+        EXPECT_EQ(w.sent, row.sent) << row.what;
+        EXPECT_EQ(w.fake.log.Matching("ask"), row.asks) << row.what;
+        // The phone is not sent anywhere: it is in its boot loader already.
+        EXPECT_EQ(w.fake.log.Count("rapi"), 0u) << row.what;
+        ASSERT_EQ(w.fake.journal.stored.has_value(), row.recordKept) << row.what;
+        if (row.recordKept) {
+            EXPECT_EQ(w.fake.journal.stored->imageDigest, update::ImageDigest(w.fake.package)) << row.what;
+            EXPECT_EQ(w.fake.journal.stored->release, u"V3.12.405.2 FRA") << row.what;
+        }
+        EXPECT_EQ(w.fake.log.Count("page finish run"), row.recordKept ? 0u : 1u) << row.what;
+        EXPECT_EQ(w.fake.log.Count("shell run wcestest.exe /c:su"), 1u) << row.what;
+    }
+}
+
+TEST(UpdateJournal, TheDigestIsTheImagesCrc32AndLength) {
+    FakeUpdatePlatform fake;
+    fake.package.binaries[IDBIN_FIRMWARE_IMAGE] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    EXPECT_EQ(update::ImageDigest(fake.package), u"CBF43926-9");
+    fake.package.binaries.erase(IDBIN_FIRMWARE_IMAGE);
+    EXPECT_EQ(update::ImageDigest(fake.package), u"");
 }
 
 TEST(UpdateSequence, VistaPathPutsTheServicesBackAsItFoundThem) {

@@ -167,12 +167,108 @@ TEST(WelcomePage, NextRestoresTheDesktopLinkOfThisMachinesPathFirst) {
 
     WelcomeWorld vista;
     vista.system.version = 0x1DB10106;
+    vista.fake.links.interfacePresent = false;
     vista.fake.services.services[u"WcesComm"] = FakeServices::Service{update::service_state::kStopped};
     vista.fake.services.services[u"RapiMgr"] = FakeServices::Service{update::service_state::kStopped};
     app::WelcomePage(vista.Wizard(), vista.view).OnNext();
     EXPECT_EQ(vista.fake.services.StateOf(u"WcesComm"), update::service_state::kRunning);
     EXPECT_EQ(vista.fake.log.Count("shell run"), 0u);
     EXPECT_EQ(vista.fake.log.Count("page update run"), 1u);
+}
+
+// A record of the update the machine last left unfinished.
+update::UpdateJournal Left(const WelcomeWorld& w, bool bootLoaderPass, update::JournalPass pass) {
+    update::UpdateJournal journal;
+    journal.release = u"V3.12.405.2 FRA";
+    journal.imageDigest = update::ImageDigest(const_cast<WelcomeWorld&>(w).fake.package);
+    journal.bootLoaderPass = bootLoaderPass;
+    journal.pass = pass;
+    return journal;
+}
+
+TEST(WelcomePage, NextTakesUpAPhoneLeftInItsBootLoaderWithoutAskingTheRemoteApi) {
+    using update::JournalPass;
+    constexpr std::uint32_t kXp = 0x0A280105;
+    constexpr std::uint32_t kVista = 0x1DB10106;
+    struct Row {
+        const char* what;
+        std::uint32_t version;
+        std::function<void(WelcomeWorld&)> arrange;
+        std::deque<Answer> otherRelease;  // answers to text 52
+        Lines asks;
+        const char* ran;                  // the page run, or nothing
+    };
+    const auto left = [](bool bootLoaderPass, JournalPass pass) {
+        return [bootLoaderPass, pass](WelcomeWorld& w) { w.fake.journal.stored = Left(w, bootLoaderPass, pass); };
+    };
+    const Row rows[] = {
+        {"older system, cut while the phone was sent away: both passes", kXp, left(true, JournalPass::Starting), {},
+         {}, "page update run to recover 1"},
+        {"older system, cut in the boot-loader pass: both passes", kXp, left(true, JournalPass::BootLoader), {}, {},
+         "page update run to recover 1"},
+        {"older system, cut in the main pass: the main pass", kXp, left(true, JournalPass::Main), {}, {},
+         "page update run to recover 0"},
+        {"newer system: the main pass", kXp, left(false, JournalPass::BootLoader), {}, {},
+         "page update run to recover 0"},
+        {"newer path, with a record: no discovery needed", kVista, left(false, JournalPass::Main), {}, {},
+         "page update run to recover 0"},
+        {"another release's record, Yes: this release's main pass", kXp,
+         [](WelcomeWorld& w) {
+             w.fake.journal.stored = Left(w, true, JournalPass::BootLoader);
+             w.fake.journal.stored->imageDigest = u"0BADF00D-5042300";
+         },
+         {Answer::Yes}, {"ask 52 yesno"}, "page update run to recover 0"},
+        {"another release's record, No: back to idle, the record kept", kXp,
+         [](WelcomeWorld& w) {
+             w.fake.journal.stored = Left(w, false, JournalPass::Main);
+             w.fake.journal.stored->imageDigest = u"";
+         },
+         {Answer::No}, {"ask 52 yesno"}, nullptr},
+        {"newer path, no record, a boot loader there: the main pass", kVista,
+         [](WelcomeWorld& w) { w.fake.links.interfacePresent = true; }, {}, {}, "page update run to recover 0"},
+        {"newer path, no record, no boot loader: the phone is asked", kVista,
+         [](WelcomeWorld& w) { w.fake.links.interfacePresent = false; }, {}, {}, "page update run"},
+        // An unscripted discovery fails the row: the older path never looks.
+        {"older path, no record: the phone is asked", kXp, [](WelcomeWorld&) {}, {}, {}, "page update run"},
+    };
+    for (const Row& row : rows) {
+        WelcomeWorld w;
+        w.fake.package.binaries[IDBIN_FIRMWARE_IMAGE] = {'F', 'W', 1, 2, 3};
+        w.system.version = row.version;
+        row.arrange(w);
+        const std::optional<update::UpdateJournal> before = w.fake.journal.stored;
+        if (!row.otherRelease.empty()) w.view.answers[IDS_OTHER_RELEASE_LEFT] = row.otherRelease;
+        app::WelcomePage page(w.Wizard(), w.view);
+        page.Open();
+        // The idle page says that the last update did not finish.
+        EXPECT_EQ(w.view.items[IDC_WELCOME_STATUS], before ? u"#51" : u"") << row.what;
+        w.fake.log.Clear();
+
+        page.OnNext();
+
+        EXPECT_EQ(w.fake.log.Matching("ask"), row.asks) << row.what;
+        const bool recovers = row.ran != nullptr && std::string(row.ran) != "page update run";
+        if (row.ran != nullptr) {
+            const Lines tail = w.fake.log.Matching("page");
+            ASSERT_GE(tail.size(), 3u) << row.what;
+            EXPECT_EQ(Lines(tail.end() - 3, tail.end()), (Lines{"page string 1002 12", "page end 1", row.ran}))
+                << row.what;
+        } else {
+            EXPECT_FALSE(w.view.result.has_value()) << row.what;
+            EXPECT_TRUE(w.view.Enabled(IDC_NEXT) && w.view.Enabled(app::kCancelButton)) << row.what;
+            EXPECT_EQ(w.view.items[IDC_WELCOME_STATUS], u"#51") << row.what;
+        }
+        if (row.ran == nullptr || recovers) {
+            // Nothing is asked of a phone in its boot loader, and the desktop's link is
+            // left to the update, which releases it.
+            EXPECT_EQ(w.fake.log.Count("rapi"), 0u) << row.what;
+            EXPECT_EQ(w.fake.log.Count("shell"), 0u) << row.what;
+            EXPECT_EQ(w.fake.log.Count("service"), 0u) << row.what;
+        }
+        // The record is the update's to remove, never the welcome page's.
+        EXPECT_EQ(w.fake.log.Count("journal"), 0u) << row.what;
+        EXPECT_EQ(w.fake.journal.stored.has_value(), before.has_value()) << row.what;
+    }
 }
 
 TEST(WelcomePage, CancelAsksAndIsDeafWhileNextRuns) {

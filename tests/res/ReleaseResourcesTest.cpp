@@ -73,6 +73,11 @@ const std::map<unsigned, std::wstring> kStrings = {
     {41, L"Failed to stop WcesComm service."},
     {42, L"Failed to stop RapiMgr service."},
     {43, L"Setup connection, please wait ..."},
+    {50, L"Your KROV_WORD_TEMPLATE is waiting in update mode and will not start until the update is finished. Keep "
+         L"it connected to the USB cable and start this program again to finish the update."},
+    {51, L"The last update of your device did not finish. Keep it connected and click Next to finish the update."},
+    {52, L"The last update of your device was made with another release of this program and did not finish. Click "
+         L"\"Yes\" to finish it with this release. Click \"No\" to return."},
     {102, kTitle},
     {129, kTitle},
     {130, kTitle},

@@ -9,6 +9,7 @@ class SystemLinkFactory final : public LinkFactory {
 public:
     std::unique_ptr<CConnManager> NewSerialLink() override;
     std::unique_ptr<CConnManager> NewWinUsbLink() override;
+    bool BootLoaderInterfacePresent() override;
 };
 
 }  // namespace flashwise::update

@@ -1,6 +1,7 @@
 #include "update/win/SystemPackagePayloads.h"
 
 #include "package/Package.h"
+#include "res/ResourceIds.h"
 
 namespace flashwise::update {
 
@@ -16,6 +17,10 @@ std::u16string SystemPackagePayloads::Text(unsigned id) {
     std::wstring text;
     package::LoadPackageString(id, text);
     return package::FromWide(text);
+}
+
+std::u16string SystemPackagePayloads::NewRomVersion() {
+    return package::FromWide(package::ReadReleaseText(IDTXT_NEW_ROM_VERSION, package::ReleaseTextRule::NewVersion));
 }
 
 }  // namespace flashwise::update

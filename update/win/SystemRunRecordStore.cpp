@@ -1,65 +1,23 @@
 #include "update/win/SystemRunRecordStore.h"
 
-#include <windows.h>
-
 #include <string>
+
+#include "update/win/ProgramKey.h"
 
 namespace flashwise::update {
 namespace {
 
-constexpr wchar_t kProgramKey[] = L"SOFTWARE\\Flashwise";
-constexpr wchar_t kRunKey[] = L"SOFTWARE\\Flashwise\\Run";
 constexpr wchar_t kRunSubkey[] = L"Run";
 
 std::wstring ServiceValue(std::size_t index, const wchar_t* what) {
     return L"Service" + std::to_wstring(index) + what;
 }
 
-bool ReadNumber(HKEY key, const std::wstring& name, std::uint32_t* value) {
-    DWORD type = 0;
-    DWORD data = 0;
-    DWORD size = sizeof data;
-    if (RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) != ERROR_SUCCESS ||
-        type != REG_DWORD) {
-        return false;
-    }
-    *value = data;
-    return true;
-}
-
-bool ReadText(HKEY key, const std::wstring& name, std::wstring* value) {
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ) {
-        return false;
-    }
-    std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
-    size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
-    text.resize(wcsnlen(text.c_str(), text.size()));
-    *value = text;
-    return true;
-}
-
-bool WriteNumber(HKEY key, const std::wstring& name, std::uint32_t value) {
-    const DWORD data = value;
-    return RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data) ==
-           ERROR_SUCCESS;
-}
-
-bool WriteText(HKEY key, const std::wstring& name, const std::wstring& text) {
-    return RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-}
-
 }  // namespace
 
 std::optional<RunRecord> SystemRunRecordStore::Load() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+    HKEY key = OpenProgramSubkey(kRunSubkey, false);
+    if (key == nullptr) return std::nullopt;
     RunRecord record;
     std::wstring folder;
     if (ReadText(key, L"Folder", &folder)) record.workFolder = folder;
@@ -84,11 +42,8 @@ std::optional<RunRecord> SystemRunRecordStore::Load() {
 }
 
 bool SystemRunRecordStore::Save(const RunRecord& record) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
-                        nullptr, &key, nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
+    HKEY key = OpenProgramSubkey(kRunSubkey, true);
+    if (key == nullptr) return false;
     bool ok = WriteText(key, L"Folder", record.workFolder.wstring()) &&
               WriteNumber(key, L"DesktopLinkReleased", record.desktopLinkReleased ? 1 : 0);
     for (std::size_t i = 0; ok && i < record.services.size(); ++i) {
@@ -104,14 +59,6 @@ bool SystemRunRecordStore::Save(const RunRecord& record) {
     return ok;
 }
 
-void SystemRunRecordStore::Remove() {
-    HKEY program = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProgramKey, 0, KEY_READ | KEY_WRITE, &program) != ERROR_SUCCESS) return;
-    RegDeleteKeyW(program, kRunSubkey);
-    RegFlushKey(program);
-    RegCloseKey(program);
-    // The program's key goes too once nothing else is in it.
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kProgramKey);
-}
+void SystemRunRecordStore::Remove() { RemoveProgramSubkey(kRunSubkey); }
 
 }  // namespace flashwise::update

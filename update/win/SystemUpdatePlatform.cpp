@@ -11,6 +11,7 @@
 #include "update/win/SystemServiceManager.h"
 #include "update/win/SystemThreads.h"
 #include "update/win/SystemTicks.h"
+#include "update/win/SystemUpdateJournalStore.h"
 #include "update/win/SystemUserMessages.h"
 #include "update/win/SystemWaitWindows.h"
 
@@ -30,8 +31,10 @@ UpdatePlatform& SystemUpdatePlatform() {
     static SystemThreads threads;
     static SystemWaitWindows windows;
     static SystemRunRecordStore record;
+    static SystemUpdateJournalStore journal;
     static UpdatePlatform platform{rapi,  files,  package, services, shell,   messages,          ticks,
-                                   links, waits,  events,  threads,  windows, WorkFolder::Current(), &record};
+                                   links, waits,  events,  threads,  windows, WorkFolder::Current(), &record,
+                                   &journal};
     return platform;
 }
 

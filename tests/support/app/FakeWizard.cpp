@@ -122,6 +122,11 @@ void FakeWizardSystem::RunUpdatePage() {
     if (onUpdatePage) onUpdatePage();
 }
 
+void FakeWizardSystem::RunUpdatePageToRecover(const update::RecoveryPlan& plan) {
+    log_.Add(std::string("page update run to recover ") + (plan.bootLoaderPass ? "1" : "0"));
+    if (onUpdatePage) onUpdatePage();
+}
+
 void FakeWizardSystem::RunFinishPage() {
     log_.Add("page finish run");
     if (onFinishPage) onFinishPage();

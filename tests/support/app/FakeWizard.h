@@ -90,6 +90,8 @@ public:
     std::unique_ptr<app::SessionHold> HoldSession(WindowRef page) override;
     void RunWelcomePage() override { log_.Add("page welcome run"); }
     void RunUpdatePage() override;
+    // Line: "page update run to recover <1 with the boot-loader pass, else 0>".
+    void RunUpdatePageToRecover(const update::RecoveryPlan& plan) override;
     void RunFinishPage() override;
 
 private:

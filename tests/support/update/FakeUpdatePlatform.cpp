@@ -356,6 +356,12 @@ private:
 
 }  // namespace
 
+bool FakeLinks::BootLoaderInterfacePresent() {
+    log_.Add("links discovery");
+    if (!interfacePresent) ADD_FAILURE() << "the boot loader's interface was looked for, and nobody said whether it is there";
+    return interfacePresent.value_or(false);
+}
+
 std::unique_ptr<CConnManager> FakeLinks::Make(const std::string& kind) {
     ++made;
     log_.Add("link made " + kind);
@@ -504,13 +510,26 @@ void FakeRecordStore::Remove() {
     stored.reset();
 }
 
+bool FakeJournalStore::Save(const UpdateJournal& journal) {
+    log_.Add((saveFails ? "journal not saved " : "journal saved ") +
+             std::to_string(static_cast<unsigned>(journal.pass)));
+    if (saveFails) return false;
+    stored = journal;
+    return true;
+}
+
+void FakeJournalStore::Remove() {
+    log_.Add("journal removed");
+    stored.reset();
+}
+
 // ---- the whole platform
 
 FakeUpdatePlatform::FakeUpdatePlatform(std::uint32_t startTick)
     : ticks(startTick),
       folder(scratch.Path()),
       platform{rapi, files, package, services, shell, messages, ticks, links, waits, events, threads, windows,
-               WorkFolder(folder), &record} {
+               WorkFolder(folder), &record, &journal} {
     shell.disk = &files;
     package.binaries[kDesktopHelperId] = DesktopHelperPayload();
 }

@@ -216,6 +216,8 @@ public:
     std::map<unsigned, std::u16string> texts;
     bool ReadBinary(unsigned id, const std::uint8_t** data, std::size_t* size) override;
     std::u16string Text(unsigned id) override { return texts.count(id) ? texts[id] : std::u16string(); }
+    std::u16string newRomVersion = u"V3.12.405.2 FRA";
+    std::u16string NewRomVersion() override { return newRomVersion; }
 };
 
 class FakeShell : public DesktopShell {
@@ -269,6 +271,10 @@ public:
     int made = 0;
     std::unique_ptr<CConnManager> NewSerialLink() override { return Make("serial"); }
     std::unique_ptr<CConnManager> NewWinUsbLink() override { return Make("winusb"); }
+    // Whether discovery finds the boot loader's interface; a look nobody scripted fails
+    // the test. Line: "links discovery".
+    std::optional<bool> interfacePresent;
+    bool BootLoaderInterfacePresent() override;
 
 private:
     std::unique_ptr<CConnManager> Make(const std::string& kind);
@@ -364,6 +370,20 @@ private:
     CallLog& log_;
 };
 
+// The update journal, in memory. Lines: "journal saved <pass>", "journal removed".
+class FakeJournalStore : public UpdateJournalStore {
+public:
+    explicit FakeJournalStore(CallLog& log) : log_(log) {}
+    std::optional<UpdateJournal> stored;
+    bool saveFails = false;
+    std::optional<UpdateJournal> Load() override { return stored; }
+    bool Save(const UpdateJournal& journal) override;
+    void Remove() override;
+
+private:
+    CallLog& log_;
+};
+
 // The desktop helper every fake package carries (BIN 150), so that the runs of the XP
 // path have a file to write.
 std::vector<std::uint8_t> DesktopHelperPayload();
@@ -387,6 +407,7 @@ public:
     FakeWaits waits{log};
     FakeWindows windows{log};
     FakeRecordStore record{log};
+    FakeJournalStore journal{log};
     ScratchFolder scratch;
     std::filesystem::path folder;
     UpdatePlatform platform;

@@ -437,6 +437,8 @@ public:
     explicit WatchingLinks(WindowSeen& seen, std::wstring text) : seen_(seen), text_(std::move(text)) {}
     std::unique_ptr<CConnManager> NewSerialLink() override { return Make(); }
     std::unique_ptr<CConnManager> NewWinUsbLink() override { return Make(); }
+    // Only the welcome page looks for a boot loader this way; these tests never open one.
+    bool BootLoaderInterfacePresent() override { return false; }
 
 private:
     std::unique_ptr<CConnManager> Make() { return std::make_unique<WatchingLink>(seen_, text_); }

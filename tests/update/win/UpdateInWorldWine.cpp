@@ -54,6 +54,9 @@ public:
     std::unique_ptr<CConnManager> NewWinUsbLink() override {
         return std::make_unique<CConnManagerVista>(std::make_unique<WinUsbSystemApi>(), [](std::uint32_t) {});
     }
+    bool BootLoaderInterfacePresent() override {
+        return CConnManagerVista(std::make_unique<WinUsbSystemApi>(), [](std::uint32_t) {}).InterfacePresent();
+    }
 };
 
 std::vector<WorldAct> ActsSince(std::uint64_t mark) {
@@ -151,6 +154,7 @@ public:
         return true;
     }
     std::u16string Text(unsigned) override { return {}; }
+    std::u16string NewRomVersion() override { return {}; }
 
 private:
     std::map<unsigned, std::vector<std::uint8_t>> binaries_;
