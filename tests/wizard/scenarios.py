@@ -22,6 +22,7 @@ import os
 import subprocess
 import sys
 import time
+import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "wine"))
 import winetest  # noqa: E402
@@ -48,10 +49,14 @@ BOTH = ("xp", "vista")
 
 
 class Row:
-    def __init__(self, name, steps, phone=None, faults=(), services=(), paths=BOTH, before=None, balanced=True):
+    def __init__(self, name, steps, phone=None, faults=(), services=(), paths=BOTH, before=None, balanced=True,
+                 journal=None, write_rate=0):
         self.name, self.steps, self.paths = name, steps, paths
         self.phone = dict(PHONE, **(phone or {}))
         self.faults, self.services, self.before, self.balanced = faults, services, before, balanced
+        # The update journal an earlier run left on the machine (values of its registry key;
+        # "this release" stands for the demo image's digest), and the boot loader's pace.
+        self.journal, self.write_rate = journal, write_rate
 
 
 # Steps shared by rows: up to the update page with the phone's versions shown, and
@@ -59,6 +64,15 @@ class Row:
 TO_UPDATE_PAGE = [("next",), ("update_page", "phone")]
 QUIT_UPDATE_PAGE = [("cancel",), ("message", 2, "Yes", ("Yes", "No")), ("ends",), ("no_helper_files",)]
 FAILED = [("message", 18, "OK"), ("ends",), ("text_count", 18, 1)]
+# A failure once the phone was sent to its boot loader: text 18, then where the phone waits.
+LEFT = [("message", 18, "OK"), ("message", 50, "OK"), ("ends",), ("journal", "kept")]
+# Started again: the welcome page says the update did not finish, and Next finishes it.
+FINISHED_AGAIN = [("restart",), ("welcome_unfinished",), ("recover", "finish"), ("finish",), ("ends",),
+                  ("journal", "gone")]
+THIS_RELEASE = "this release"
+JOURNAL_KEY = r"HKLM\Software\Flashwise\Journal"
+# Slow enough that the program is still writing the phone when it is killed.
+SLOW_PHONE_BYTES_PER_S = 400000
 
 ROWS = [
     Row("happy_path", TO_UPDATE_PAGE + [
@@ -150,6 +164,28 @@ ROWS = [
         phone={"init_blocks": "1"}, balanced=False),
     Row("session_end_refused", TO_UPDATE_PAGE + [
         ("update", "finish", "session_end"), ("session_end_allowed",), ("finish",), ("ends",)]),
+    # A phone left in its boot loader is found by the next start and the update finished.
+    Row("left_by_vanished_link", TO_UPDATE_PAGE + [("update", MESSAGE)] + LEFT + FINISHED_AGAIN + [
+        ("flash", "image")], faults=("vanish:data:1:0:65536",)),
+    Row("left_in_boot_loader_pass", TO_UPDATE_PAGE + [("update", MESSAGE)] + LEFT + [("journal_pass", 1)] +
+        FINISHED_AGAIN + [("setup_waits", 2), ("flash", "boot-loader image", "image")],
+        phone={"os": "5.1"}, faults=("vanish:data:1:0:4096",)),
+    Row("killed_in_main_pass", TO_UPDATE_PAGE + [("update_until_written",), ("kill",), ("journal", "kept")] +
+        FINISHED_AGAIN + [("flash", "image")], balanced=False, write_rate=SLOW_PHONE_BYTES_PER_S),
+    # Found at Next by the device's interface alone, with no record on the machine.
+    Row("found_in_boot_loader", [("welcome_unfinished", False), ("recover", "finish"), ("finish",), ("ends",),
+                                 ("flash", "image"), ("journal", "gone")],
+        phone={"mode": "bootloader"}, paths=("vista",)),
+    Row("other_release_left", [
+        ("welcome_unfinished",), ("next_only",), ("message", 52, "No", ("Yes", "No")), ("welcome_idle", 51),
+        ("journal", "as_planted"), ("phone_untouched",),
+        ("cancel",), ("message", 2, "Yes", ("Yes", "No")), ("ends",)],
+        phone={"mode": "bootloader"},
+        journal={"Release": "V1.00.000.0 FRA", "ImageDigest": "0BADF00D-5042300", "BootLoaderPass": 0, "Pass": 2}),
+    Row("left_but_no_boot_loader", [
+        ("welcome_unfinished",), ("recover", MESSAGE), ("gave_up", 60)] + LEFT + [("flash",)],
+        journal={"Release": "V3.12.405.2 FRA", "ImageDigest": THIS_RELEASE, "BootLoaderPass": 0, "Pass": 2},
+        phone={"boot_loader_starts": "0"}),
 ]
 ROW_NAMES = {row.name: row for row in ROWS}
 
@@ -168,7 +204,7 @@ class Run:
         self.workdir = os.path.dirname(self.program)
         self.texts = wizard.Texts()
         self.world = World(self.state, build, os.path.join(self.folder, "world"), path, phone_ini(row.phone),
-                           row.faults, row.services)
+                           row.faults, row.services, write_rate=row.write_rate)
         self.driver = None
         self.desk = None
         self.page = None          # the page the person is on
@@ -201,6 +237,15 @@ class Run:
 
     def start(self):
         self.world.up()
+        # A record of an earlier run is the machine's, not the world's: it is planted
+        # here and always taken away at the end.
+        self.remove_journal()
+        if self.row.journal:
+            values = dict(self.row.journal)
+            if values.get("ImageDigest") == THIS_RELEASE:
+                values["ImageDigest"] = self.image_digest()
+            winetest.import_registry(winetest.State(self.state), [(JOURNAL_KEY, values)])
+        self.planted_journal = self.journal()
         env = dict(os.environ)
         env.update(self.world.env)
         if self.row.before == PLANTED:
@@ -238,6 +283,7 @@ class Run:
         for folder in self.private_folders():
             if folder not in self.folders_before:
                 shutil.rmtree(folder, ignore_errors=True)
+        self.remove_journal()
         if self.swapper:
             self.swapper.stdin.close()
             self.swapper.wait(timeout=15)
@@ -380,8 +426,12 @@ class Run:
         `during` names an act (during_<name>) done once the first set-up wait shows."""
         page = self.page
         check(page.kind == UPDATE, "Update pressed on %r" % page)
+        self.follow_update(page, end, during)
+
+    def follow_update(self, page, end, during=None, press=True):
         self.probe(page.hwnd)
-        self.desk.press(page, "Update")
+        if press:
+            self.desk.press(page, "Update")
         setups = set()
         pressed = self.update_pressed = time.monotonic()
         deadline = pressed + UPDATE_S
@@ -524,14 +574,16 @@ class Run:
         self.update_page = None
         self.step_welcome_idle()
 
-    def step_welcome_idle(self):
+    def step_welcome_idle(self, status=None):
+        """Idle again; `status` is the text its status line shows, if any."""
         # The page enables its buttons once the question's box has gone.
         self.desk.wait_enabled(self.page, wizard.NEXT_BUTTON, 5)
         self.desk.wait_enabled(self.page, wizard.CANCEL_BUTTON, 5)
         controls = self.desk.controls(self.page)
         check(controls[wizard.NEXT_BUTTON]["enabled"] and controls[wizard.CANCEL_BUTTON]["enabled"],
               "Next and Cancel are not both enabled on the idle welcome page")
-        equal(controls[wizard.WELCOME_STATUS]["text"], "", "status line of the idle welcome page")
+        equal(controls[wizard.WELCOME_STATUS]["text"], self.texts.text(status) if status else "",
+              "status line of the idle welcome page")
 
     def step_finish(self):
         page = self.page
@@ -720,6 +772,80 @@ class Run:
     def step_session_end_allowed(self):
         answer = self.driver.must("queryend", self.page.hwnd)
         check(answer["may_end"], "the session may not end once the update is over")
+
+    # -- a phone left in its boot loader -------------------------------------------
+
+    def image_digest(self):
+        """What the program writes as its image's digest: CRC-32 and length of BIN 152."""
+        with open(os.path.join(self.build, "releases", "work", "demo", "firmware.abi"), "rb") as f:
+            image = f.read()
+        return "%08X-%d" % (zlib.crc32(image) & 0xFFFFFFFF, len(image))
+
+    def journal(self):
+        """The journal's values as the registry holds them, or None without a record."""
+        proc = subprocess.run([winetest.WINE, "reg", "query", JOURNAL_KEY],
+                              env=winetest.State(self.state).env(), stdin=subprocess.DEVNULL, capture_output=True,
+                              text=True, timeout=WAIT_S)
+        if proc.returncode != 0:
+            return None
+        values = {}
+        for line in proc.stdout.splitlines():
+            fields = line.split(None, 2)
+            if len(fields) == 3 and fields[1].startswith("REG_"):
+                values[fields[0]] = int(fields[2], 16) if fields[1] == "REG_DWORD" else fields[2]
+        return values
+
+    def remove_journal(self):
+        winetest.import_registry(winetest.State(self.state), [(JOURNAL_KEY, None)])
+
+    def step_journal(self, what):
+        journal = self.journal()
+        if what == "gone":
+            equal(journal, None, "the update journal")
+        elif what == "as_planted":
+            equal(journal, self.planted_journal, "the update journal after No")
+        else:
+            check(journal, "the update journal is gone after a phone was left in its boot loader")
+            equal((journal.get("Release"), journal.get("ImageDigest")), (self.texts.new_rom, self.image_digest()),
+                  "the release the journal names")
+            print("  journal: %r" % journal)
+
+    def step_journal_pass(self, number):
+        equal(self.journal().get("Pass"), number, "the pass the journal says was running")
+
+    def step_welcome_unfinished(self, says=True):
+        controls = self.desk.controls(self.page)
+        equal(controls[wizard.WELCOME_STATUS]["text"], self.texts.text(51) if says else "",
+              "status line of the welcome page")
+
+    def step_next_only(self):
+        self.desk.press(self.page, "Next")
+
+    def step_recover(self, end):
+        """Next on the welcome page of a start that finds a phone in its boot loader:
+        the update page opens and the update starts by itself, asking nothing of the
+        phone's Remote API."""
+        check(self.page.kind == WELCOME, "Next pressed on %r" % self.page)
+        calls = len(self.world.acts("rapi"))
+        welcome = self.page
+        self.desk.press(welcome, "Next")
+        page = self.desk.wait_for((UPDATE,), WAIT_S, exclude=(welcome.hwnd,))
+        self.page, self.update_page = page, page.hwnd
+        self.follow_update(page, end, press=False)
+        equal(self.world.acts("rapi")[calls:], [], "calls to the phone's Remote API")
+
+    def step_update_until_written(self):
+        """Update, until the boot loader has been open for a while: on a phone this slow
+        the main pass then writes its unit for several seconds more."""
+        page = self.page
+        self.desk.press(page, "Update")
+        deadline = time.monotonic() + UPDATE_S
+        while not self.world.acts("bridge", "open"):
+            check(time.monotonic() < deadline, "the boot loader was not opened within %d s of Update" % UPDATE_S)
+            time.sleep(0.1)
+        time.sleep(2)
+        self.desk.poll()
+        check(not self.desk.present(FINISH) and not self.desk.present(MESSAGE), "the update ended before the kill")
 
     # -- every row -------------------------------------------------------------------
 

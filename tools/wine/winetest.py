@@ -228,7 +228,7 @@ def _reg_string(text):
 def import_registry(state, keys, wine=WINE):
     """Sets the registry in one Wine process (each process costs a few tenths of a
     second). `keys` is a list of (key, values): values None deletes the key, else a
-    dict of string values."""
+    dict of values: a string, or an int for a DWORD."""
     lines = ["REGEDIT4", ""]
     for key, values in keys:
         key = key.replace("HKCU\\", "HKEY_CURRENT_USER\\").replace("HKLM\\", "HKEY_LOCAL_MACHINE\\")
@@ -236,7 +236,8 @@ def import_registry(state, keys, wine=WINE):
             lines += ["[-%s]" % key, ""]
             continue
         lines.append("[%s]" % key)
-        lines += ["%s=%s" % (_reg_string(name), _reg_string(value)) for name, value in values.items()]
+        lines += ["%s=%s" % (_reg_string(name), "dword:%08x" % value if isinstance(value, int) else _reg_string(value))
+                  for name, value in values.items()]
         lines.append("")
     os.makedirs(state.logs, exist_ok=True)
     fd, path = tempfile.mkstemp(suffix=".reg", dir=state.logs)
