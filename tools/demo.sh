@@ -4,11 +4,14 @@
 # on your desktop when DISPLAY is set, otherwise on a virtual X server; either way a
 # picture of every page and wait window is saved.
 #
-#   tools/demo.sh [--windows xp|vista] [--pause [SECONDS]] [--slow-phone]
+#   tools/demo.sh [--windows xp|vista] [--pause [SECONDS]] [--slow-phone] [--recover]
 #
 #   --pause       lingers on each window for a person watching (default 3 s)
 #   --slow-phone  the boot loader writes at a phone's pace (150 KB/s), so that the
 #                 progress bar moves while a person watches (about 35 s of writing)
+#   --recover     the link is cut a megabyte into the image: the wizard says the phone
+#                 waits in update mode and ends; started again, it finds the phone in
+#                 its boot loader and finishes the update
 #
 # Results in build/demo/<path>/: screens/ (the pictures), bootloader/ (the simulated
 # boot loader's flash store and its capture of the link), summary.json. The last line
@@ -21,6 +24,7 @@ root=$(pwd)
 windows=xp
 pause=0
 slow=()
+recover=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --windows) windows=${2:?--windows needs xp or vista}; shift 2 ;;
@@ -28,7 +32,8 @@ while [ $# -gt 0 ]; do
     --pause)
       if [[ ${2:-} =~ ^[0-9.]+$ ]]; then pause=$2; shift 2; else pause=3; shift; fi ;;
     --slow-phone) slow=(--write-rate 150000); shift ;;
-    -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
+    --recover) recover=(--recover); shift ;;
+    -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
     *) echo "demo: unknown argument $1 (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -84,4 +89,4 @@ fi
   --install "winusb.dll=$build/sim/bridge/winusb.dll"
 
 python3 tools/wine/demo_run.py --state "$state" --build "$build" --program "$program" --driver "$driver" \
-  --out "$out" --display "$display" --windows "$windows" --pause "$pause" "${desktop[@]}" "${slow[@]}"
+  --out "$out" --display "$display" --windows "$windows" --pause "$pause" "${desktop[@]}" "${slow[@]}" "${recover[@]}"

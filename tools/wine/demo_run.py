@@ -4,7 +4,11 @@ pressing the buttons a user would press, and saves a picture of every page and w
 window on the way (the progress bar moving included).
 
   demo_run.py --state DIR --build BUILD --program EXE --driver EXE --out DIR
-              --display :N [--windows xp|vista] [--pause S] [--desktop]
+              --display :N [--windows xp|vista] [--pause S] [--desktop] [--recover]
+
+With --recover the link is cut a megabyte into the image: the wizard says so and
+ends, leaving the phone in its boot loader; started again, it finds the phone there
+and finishes the update.
 
 OUT receives screens/ (the pictures), bootloader/ (the simulated boot loader's
 results: its flash store unit-NN.bin, store.txt, verdicts.txt, capture.txt) and
@@ -32,6 +36,8 @@ PHONE = {"oem": "Krov Q512", "language": "FRA", "os": "5.2", "battery": "80", "r
          "extrom": "1.05.01", "radio": "1.27.00.10"}
 WAIT_S = 60
 UPDATE_S = 900
+# Where --recover cuts the link: a megabyte into the image's first unit.
+CUT_LINK = "vanish:data:1:0:1048576"
 
 
 class Demo:
@@ -44,6 +50,7 @@ class Demo:
         self.count = 0
         self.timings = {}
         self.desk = None
+        self.second_driver = None
 
     def shot(self, name):
         """The program's windows (on a desktop: the screen)."""
@@ -61,17 +68,16 @@ class Demo:
     def say(self, text):
         print("demo: %s" % text)
 
-    def run(self, world):
-        args = self.args
-        desk = self.desk
-        desk.driver.start('"%s"' % winetest.windows_path(self.program), winetest.windows_path(self.run_folder),
-                          winetest.windows_path(os.path.join(self.out, "program-output.txt")))
-        notice = desk.message(40, owner=0)
+    def start_program(self, output):
+        self.desk.driver.start('"%s"' % winetest.windows_path(self.program), winetest.windows_path(self.run_folder),
+                               winetest.windows_path(os.path.join(self.out, output)))
+        notice = self.desk.message(40, owner=0)
         self.shot("notice")
-        desk.answer(notice, "OK")
+        self.desk.answer(notice, "OK")
+        return self.desk.wait_for((WELCOME,), WAIT_S)
 
-        welcome = desk.wait_for((WELCOME,), WAIT_S)
-        self.shot("welcome")
+    def to_update_page(self, welcome):
+        desk = self.desk
         desk.press(welcome, "Next")
         fetch = desk.wait_for((FETCH, UPDATE, MESSAGE), WAIT_S)
         if fetch.kind == FETCH:
@@ -85,10 +91,43 @@ class Demo:
             controls[wizard.CURRENT_ROM]["text"], controls[wizard.CURRENT_RADIO]["text"],
             controls[wizard.NEW_ROM]["text"], controls[wizard.NEW_RADIO]["text"]))
         self.shot("update-page")
+        return page
 
+    def cut_and_start_again(self, welcome):
+        """The update whose link is cut, its two messages, and the next start, which
+        finds the phone in its boot loader: the update page the next Next opens."""
+        desk = self.desk
+        page = self.to_update_page(welcome)
+        desk.press(page, "Update")
+        self.say("the link will be cut a megabyte into the image")
+        for text in (18, 50):
+            box = desk.message(text, owner=page.hwnd, timeout_s=UPDATE_S)
+            self.say("the wizard said: %s" % box.text)
+            self.shot("message-%d" % text)
+            desk.answer(box, "OK")
+        self.say("the first run ended with code %d; the phone waits in its boot loader" %
+                 desk.driver.exit_code(WAIT_S * 1000))
+        self.desk = desk = wizard.Desk(winetest.Driver(os.path.abspath(self.args.driver), self.env), wizard.Texts(),
+                                       log=lambda line: None)
+        self.second_driver = desk.driver
+        welcome = self.start_program("program-output-2.txt")
+        self.say("started again, the welcome page says: %s" % desk.controls(welcome)[wizard.WELCOME_STATUS]["text"])
+        self.shot("welcome-unfinished")
+        desk.press(welcome, "Next")
+        return desk.wait_for((UPDATE,), WAIT_S, exclude=(welcome.hwnd,))
+
+    def run(self, world):
+        welcome = self.start_program("program-output.txt")
+        self.shot("welcome")
+        if self.args.recover:
+            page = self.cut_and_start_again(welcome)
+        else:
+            page = self.to_update_page(welcome)
+        desk = self.desk
         # How quickly the page answers while the update runs: the benchmark's figure.
         desk.driver.probe(page.hwnd)
-        desk.press(page, "Update")
+        if not self.args.recover:
+            desk.press(page, "Update")
         clicked = time.monotonic()
         setups_shot = set()
         position_shot = 0
@@ -160,7 +199,7 @@ class Demo:
             winetest.import_registry(self.state, [(winetest.app_key(name) + "\\X11 Driver", {"Managed": "Y"})])
 
         world = World(self.state.root, args.build, os.path.join(self.state.root, "demo-world"), args.windows,
-                      phone_ini(PHONE), write_rate=args.write_rate)
+                      phone_ini(PHONE), faults=[CUT_LINK] if args.recover else [], write_rate=args.write_rate)
         world_log = []
         reached = False
         equal_store = False
@@ -168,6 +207,7 @@ class Demo:
             world.up()
             env = self.state.env(args.display)
             env.update(world.env)
+            self.env = env
             with winetest.Driver(os.path.abspath(args.driver), env) as driver:
                 self.desk = wizard.Desk(driver, wizard.Texts(), log=lambda line: None)
                 try:
@@ -175,7 +215,10 @@ class Demo:
                     reached = True
                 except (Failure, winetest.DriverError) as error:
                     print("demo: %s" % error, file=sys.stderr)
-                    driver.ask("kill")
+                    self.desk.driver.ask("kill")
+                finally:
+                    if self.second_driver:
+                        self.second_driver.close()
             world_log = [a.__dict__ for a in world.acts()]
         finally:
             went_down = world.down()
@@ -211,6 +254,8 @@ def main():
     parser.add_argument("--desktop", action="store_true", help="the display is a desktop with a window manager")
     parser.add_argument("--pause", type=float, default=0.0)
     parser.add_argument("--write-rate", type=int, default=0, help="bytes a second the boot loader writes (0: at once)")
+    parser.add_argument("--recover", action="store_true",
+                        help="cut the link mid-update, start the wizard again and let it finish")
     args = parser.parse_args()
     return Demo(args).main()
 
