@@ -217,15 +217,6 @@ TEST(BridgeService, ANewOpenStartsAFreshSessionAndKeepsTheStore) {
              h.Call(MsgType::Write, Bytes(block.begin(), block.begin() + 30));
          },
          false, "new session: a partial block of 30 bytes dropped", 1},
-        {"a unit half-way through its data",
-         [](ServiceHost& h, sim::BootLoaderSim&, const sim::testing::HostUnit& u) {
-             h.Block(u, 1);
-             h.ReadAll();
-             h.Block(u, 0);
-             h.Call(MsgType::Write, Bytes(u.header.begin(), u.header.end()));
-             h.Call(MsgType::Write, Bytes(u.data.begin(), u.data.begin() + 1000));
-         },
-         false, "new session: unit 2 dropped after 1000 of 3000 data bytes", 1},
         {"a unit whose result nobody read",
          [](ServiceHost& h, sim::BootLoaderSim&, const sim::testing::HostUnit& u) {
              h.Block(u, 1);
@@ -413,6 +404,58 @@ TEST_F(BridgeProcess, AUnitOverLoopbackLandsInTheStoreBeforeItsResultIsRead) {
     EXPECT_EQ(capture.rfind("1 H>D line 0\n", 0), 0u) << capture.substr(0, 200);
     EXPECT_NE(capture.find("H>D write 72 6655000088990000..."), std::string::npos);
     EXPECT_EQ(ReadText(Out("summary.txt")), "announcements=1\nend-transfers=0\ngone=0\n");
+}
+
+TEST_F(BridgeProcess, AHostKilledHalfWayThroughAUnitLeavesNothingForTheNext) {
+    Start();
+    const auto unit = sim::testing::Unit52(Bytes(5000, 0x33));
+    const std::uint32_t length = 5256;
+    std::vector<Bytes> requests = {HelloPayload(kTransportWinUsb), {0},
+                                   sim::testing::RequestBlock(length, 1, ByteChecksum(unit)), {1}, {0},
+                                   sim::testing::RequestBlock(length, 0, ByteChecksum(unit)), {1},
+                                   Bytes(unit.header.begin(), unit.header.end()),
+                                   Bytes(unit.data.begin(), unit.data.begin() + 2000)};
+    const MsgType types[] = {MsgType::Hello, MsgType::Line, MsgType::Write, MsgType::Line, MsgType::Line,
+                             MsgType::Write, MsgType::Line, MsgType::Write, MsgType::Write};
+    const net::Socket killed = net::ConnectLoopback(server_->Port());
+    ASSERT_NE(killed, net::kNoSocket);
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        const Bytes frame = EncodeFrame(types[i], requests[i].data(), requests[i].size());
+        ASSERT_TRUE(net::SendAll(killed, frame.data(), frame.size()));
+    }
+    // Every answer is taken before the connection breaks, as a host killed between two calls.
+    FrameReader answers;
+    std::size_t answered = 0;
+    std::uint8_t buffer[256];
+    std::vector<bool> ready;
+    while (answered < requests.size() && net::WaitReadable({killed}, 5000, &ready) == 1) {
+        const long n = net::Receive(killed, buffer, sizeof buffer);
+        if (n <= 0) break;
+        answers.Feed(buffer, static_cast<std::size_t>(n));
+        for (Message m; answers.Next(&m); ++answered) EXPECT_EQ(m.type, MsgType::Ok) << answered;
+    }
+    ASSERT_EQ(answered, requests.size());
+    net::Close(killed);
+
+    BridgeClient next;
+    ASSERT_TRUE(next.Connect(server_->Port(), kTransportWinUsb));
+    const auto other = sim::testing::Unit50({9, 8, 7, 6});
+    Message a;
+    for (const auto& [type, payload] : std::vector<std::pair<MsgType, Bytes>>{
+             {MsgType::Line, {0}}, {MsgType::Write, sim::testing::RequestBlock(260, 1, ByteChecksum(other))},
+             {MsgType::Line, {1}}}) {
+        ASSERT_TRUE(next.Request(type, payload, &a));
+        EXPECT_EQ(a.type, MsgType::Ok);
+    }
+    ASSERT_TRUE(next.Request(MsgType::Read, EncodeWord(20), &a));
+    EXPECT_EQ(a.payload, sim::testing::Record(sim::kResultKind, 0x77, 1)) << "the announcement is answered";
+    ASSERT_TRUE(next.Request(MsgType::Read, EncodeWord(20), &a));
+    EXPECT_EQ(a.type, MsgType::Nothing) << "nothing queued for the killed host is delivered";
+    ASSERT_TRUE(next.Request(MsgType::Quit, {}, &a));
+    thread_.join();
+    EXPECT_EQ(ReadText(Out("errors.txt")), "");
+    EXPECT_NE(ReadText(Out("capture.txt")).find("SIM note new session: unit 1 dropped after 2000 of 5000 data bytes"),
+              std::string::npos);
 }
 
 TEST_F(BridgeProcess, EndsWhenIdleAndDropsABrokenStream) {
