@@ -185,6 +185,31 @@ void BootLoaderSim::Vanish() {
     capture_.Note("device gone");
 }
 
+void BootLoaderSim::NewSession() {
+    std::string dropped;
+    auto also = [&dropped](const std::string& what) { dropped += (dropped.empty() ? "" : ", ") + what; };
+    if (gone_) also("the device is back");
+    if (state_ != State::WaitBlock) {
+        also("unit " + std::to_string(announcements_) + " dropped after " + std::to_string(dataReceived_) + " of " +
+             std::to_string(dataLength_) + " data bytes");
+        store_.DiscardUnit();
+    }
+    if (blockFill_ != 0) also("a partial block of " + std::to_string(blockFill_) + " bytes dropped");
+    if (!outbound_.empty()) also("replies for the old host dropped (" + std::to_string(PendingReplyBytes()) + " bytes)");
+    capture_.Note("new session" + (dropped.empty() ? std::string() : ": " + dropped));
+    gone_ = false;
+    line_ = true;
+    outbound_.clear();
+    pendingEvents_ = 0;
+    state_ = State::WaitBlock;
+    blockFill_ = 0;
+    headerFill_ = 0;
+    dataLength_ = 0;
+    dataReceived_ = 0;
+    // The old host's readiness reply licenses no send by the new one.
+    announcedOrdinal_ = 0;
+}
+
 std::size_t BootLoaderSim::PendingReplyBytes() const {
     std::size_t n = 0;
     for (const auto& chunk : outbound_) n += chunk.bytes.size() - chunk.taken;

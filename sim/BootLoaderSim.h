@@ -87,6 +87,11 @@ public:
     void AddFault(const DeviceFault& fault) { faults_.push_back({fault, false}); }
     void SetProgressRecords(int perUnit) { progressPerUnit_ = perUnit < 0 ? 0 : perUnit; }
     void Vanish();  // the device disappears now
+    // A host opens the device afresh, as a phone waiting in its boot loader meets a
+    // cable plugged in again: a vanished device is back, a unit received only in part
+    // is dropped (the store keeps every completed unit), nothing queued for the old
+    // host is delivered, and the device waits for a block. Not the new host's error.
+    void NewSession();
     LinkCapture& Capture() { return capture_; }
 
     // ---- what happened

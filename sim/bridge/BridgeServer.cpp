@@ -163,6 +163,7 @@ ServerEnd BridgeServer::Run(const std::atomic<bool>* stop) {
         // Closed connections go; the device keeps what they did.
         for (auto it = connections.begin(); it != connections.end();) {
             if ((*it)->state.closing) {
+                service.Forget(&(*it)->state);
                 net::Close((*it)->socket);
                 it = connections.erase(it);
                 if (!files.WriteCapture(device)) writeFailed = true;

@@ -23,6 +23,13 @@ Message BridgeService::Refuse(const std::string& why, ConnectionState* connectio
     return Answer(MsgType::Refused, std::vector<std::uint8_t>(why.begin(), why.end()));
 }
 
+bool BridgeService::AnotherHostIsOpen(const ConnectionState* connection) const {
+    for (const ConnectionState* other : greeted_) {
+        if (other != connection && other->greeted && !other->closing) return true;
+    }
+    return false;
+}
+
 Message BridgeService::Handle(const Message& request, ConnectionState* connection) {
     ++requests_;
     if (request.type == MsgType::Hello) {
@@ -42,7 +49,10 @@ Message BridgeService::Handle(const Message& request, ConnectionState* connectio
             const std::string why = refusal_();
             if (!why.empty()) return Refuse(why, connection);
         }
+        if (sessionBegun_ && !AnotherHostIsOpen(connection)) device_.NewSession();
+        sessionBegun_ = true;
         connection->greeted = true;
+        greeted_.insert(connection);
         return Answer(MsgType::Ok);
     }
     if (request.type == MsgType::Quit) {

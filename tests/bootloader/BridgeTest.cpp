@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -149,6 +150,130 @@ TEST(BridgeService, SerialEventsAreMaskedAndAVanishedDeviceFailsEverything) {
     EXPECT_EQ(service.Handle(Msg(MsgType::TakeEvents, EncodeWord(0xDB)), &c).type, MsgType::Gone);
 }
 
+// One host over the service, doing what the links do.
+struct ServiceHost {
+    explicit ServiceHost(BridgeService& s) : service(s) {}
+    BridgeService& service;
+    ConnectionState state;
+
+    MsgType Call(MsgType type, Bytes payload = {}) { return Last(type, std::move(payload)).type; }
+    Message Last(MsgType type, Bytes payload = {}) { return service.Handle(Msg(type, std::move(payload)), &state); }
+    bool Greet(std::uint8_t transport = kTransportSerial) {
+        return Call(MsgType::Hello, HelloPayload(transport)) == MsgType::Ok;
+    }
+    // Line 0, the request block, line 1: the announcement (flag 1) or the send (flag 0).
+    bool Block(const sim::testing::HostUnit& unit, std::uint8_t flag) {
+        const auto length = static_cast<std::uint32_t>(unit.data.size() + sim::kHeaderSize);
+        return Call(MsgType::Line, {0}) == MsgType::Ok &&
+               Call(MsgType::Write, sim::testing::RequestBlock(length, flag, ByteChecksum(unit))) == MsgType::Ok &&
+               Call(MsgType::Line, {1}) == MsgType::Ok;
+    }
+    Bytes ReadAll() {
+        Bytes all;
+        for (Message m = Last(MsgType::Read, EncodeWord(1000)); m.type == MsgType::Data;
+             m = Last(MsgType::Read, EncodeWord(1000))) {
+            all.insert(all.end(), m.payload.begin(), m.payload.end());
+        }
+        return all;
+    }
+    // A whole unit: the readiness record must be the first thing read, the verdict the last.
+    void Store(const sim::testing::HostUnit& unit, const std::string& row) {
+        ASSERT_TRUE(Block(unit, 1)) << row;
+        EXPECT_EQ(ReadAll(), sim::testing::Record(sim::kResultKind, 0x77, 1)) << row << ": the readiness record";
+        ASSERT_TRUE(Block(unit, 0)) << row;
+        EXPECT_EQ(Call(MsgType::Write, Bytes(unit.header.begin(), unit.header.end())), MsgType::Ok) << row;
+        EXPECT_EQ(Call(MsgType::Write, unit.data), MsgType::Ok) << row;
+        const Bytes replies = ReadAll();
+        ASSERT_EQ(replies.size(), 4 * sim::kRecordSize) << row << ": three progress records and the result";
+        EXPECT_EQ(Bytes(replies.end() - 20, replies.end()), sim::testing::Record(sim::kResultKind, 0)) << row;
+    }
+    void Leave(bool bye) {
+        if (bye) {
+            EXPECT_EQ(Call(MsgType::Bye), MsgType::Ok);
+        } else {
+            state.closing = true;  // the connection broke: the host was killed
+        }
+        service.Forget(&state);
+    }
+};
+
+TEST(BridgeService, ANewOpenStartsAFreshSessionAndKeepsTheStore) {
+    const auto first = sim::testing::Unit50({1, 2, 3, 4, 5, 6, 7, 8});
+    const auto second = sim::testing::Unit52(Bytes(3000, 0x5A));
+    struct Row {
+        const char* left;  // what the host that went away left behind
+        void (*leave)(ServiceHost&, sim::BootLoaderSim&, const sim::testing::HostUnit&);
+        bool bye;
+        const char* noted;
+        int writes;  // of unit 52 at the end
+    };
+    const Row rows[] = {
+        {"a device that vanished", [](ServiceHost&, sim::BootLoaderSim& d, const sim::testing::HostUnit&) { d.Vanish(); },
+         true, "new session: the device is back", 1},
+        {"half a request block",
+         [](ServiceHost& h, sim::BootLoaderSim&, const sim::testing::HostUnit& u) {
+             const Bytes block = sim::testing::RequestBlock(4000, 1, ByteChecksum(u));
+             h.Call(MsgType::Line, {0});
+             h.Call(MsgType::Write, Bytes(block.begin(), block.begin() + 30));
+         },
+         false, "new session: a partial block of 30 bytes dropped", 1},
+        {"a unit whose result nobody read",
+         [](ServiceHost& h, sim::BootLoaderSim&, const sim::testing::HostUnit& u) {
+             h.Block(u, 1);
+             h.ReadAll();
+             h.Block(u, 0);
+             h.Call(MsgType::Write, Bytes(u.header.begin(), u.header.end()));
+             h.Call(MsgType::Write, u.data);
+         },
+         false, "new session: replies for the old host dropped (80 bytes)", 2},
+    };
+    for (const Row& row : rows) {
+        sim::BootLoaderSim device(sim::Transport::Serial);
+        device.Capture().Enable(true);
+        BridgeService service(device, sim::Transport::Serial);
+        {
+            ServiceHost old(service);
+            ASSERT_TRUE(old.Greet());
+            old.Store(first, row.left);
+            row.leave(old, device, second);
+            old.Leave(row.bye);
+        }
+        ServiceHost next(service);
+        ASSERT_TRUE(next.Greet()) << row.left;
+        next.Store(second, row.left);
+        EXPECT_TRUE(device.ProtocolErrors().empty())
+            << row.left << ": " << (device.ProtocolErrors().empty() ? "" : device.ProtocolErrors()[0]);
+        const sim::StoredUnit* kept = device.Store().Find(50);
+        EXPECT_TRUE(kept != nullptr && kept->data == first.data) << row.left << ": the old host's unit stays";
+        const sim::StoredUnit* written = device.Store().Find(52);
+        EXPECT_TRUE(written != nullptr && written->data == second.data) << row.left << ": the new host's unit";
+        EXPECT_EQ(written != nullptr ? written->writes : 0, row.writes) << row.left << ": a half unit is never kept";
+        EXPECT_FALSE(device.IsGone()) << row.left;
+        const auto lines = device.Capture().Lines();
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [&](const std::string& l) { return l.find(row.noted) != std::string::npos; }),
+                  1)
+            << row.left << ": the capture notes it";
+    }
+}
+
+TEST(BridgeService, ASecondOpenWhileAHostIsConnectedJoinsItsSession) {
+    sim::BootLoaderSim device(sim::Transport::WinUsb);
+    BridgeService service(device, sim::Transport::WinUsb);
+    ServiceHost first(service);
+    ASSERT_TRUE(first.Greet(kTransportWinUsb));
+    device.Vanish();
+    ServiceHost second(service);
+    ASSERT_TRUE(second.Greet(kTransportWinUsb));
+    EXPECT_EQ(second.Call(MsgType::Line, {0}), MsgType::Gone) << "the first host's session goes on";
+    EXPECT_EQ(first.Call(MsgType::Line, {0}), MsgType::Gone);
+    first.Leave(true);
+    second.Leave(false);
+    ServiceHost third(service);
+    ASSERT_TRUE(third.Greet(kTransportWinUsb));
+    EXPECT_EQ(third.Call(MsgType::Line, {0}), MsgType::Ok) << "with nobody connected, a new open brings it back";
+}
+
 TEST(BridgeOptions, CommandLineAndFaults) {
     BridgeOptions o;
     std::string error;
@@ -279,6 +404,58 @@ TEST_F(BridgeProcess, AUnitOverLoopbackLandsInTheStoreBeforeItsResultIsRead) {
     EXPECT_EQ(capture.rfind("1 H>D line 0\n", 0), 0u) << capture.substr(0, 200);
     EXPECT_NE(capture.find("H>D write 72 6655000088990000..."), std::string::npos);
     EXPECT_EQ(ReadText(Out("summary.txt")), "announcements=1\nend-transfers=0\ngone=0\n");
+}
+
+TEST_F(BridgeProcess, AHostKilledHalfWayThroughAUnitLeavesNothingForTheNext) {
+    Start();
+    const auto unit = sim::testing::Unit52(Bytes(5000, 0x33));
+    const std::uint32_t length = 5256;
+    std::vector<Bytes> requests = {HelloPayload(kTransportWinUsb), {0},
+                                   sim::testing::RequestBlock(length, 1, ByteChecksum(unit)), {1}, {0},
+                                   sim::testing::RequestBlock(length, 0, ByteChecksum(unit)), {1},
+                                   Bytes(unit.header.begin(), unit.header.end()),
+                                   Bytes(unit.data.begin(), unit.data.begin() + 2000)};
+    const MsgType types[] = {MsgType::Hello, MsgType::Line, MsgType::Write, MsgType::Line, MsgType::Line,
+                             MsgType::Write, MsgType::Line, MsgType::Write, MsgType::Write};
+    const net::Socket killed = net::ConnectLoopback(server_->Port());
+    ASSERT_NE(killed, net::kNoSocket);
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        const Bytes frame = EncodeFrame(types[i], requests[i].data(), requests[i].size());
+        ASSERT_TRUE(net::SendAll(killed, frame.data(), frame.size()));
+    }
+    // Every answer is taken before the connection breaks, as a host killed between two calls.
+    FrameReader answers;
+    std::size_t answered = 0;
+    std::uint8_t buffer[256];
+    std::vector<bool> ready;
+    while (answered < requests.size() && net::WaitReadable({killed}, 5000, &ready) == 1) {
+        const long n = net::Receive(killed, buffer, sizeof buffer);
+        if (n <= 0) break;
+        answers.Feed(buffer, static_cast<std::size_t>(n));
+        for (Message m; answers.Next(&m); ++answered) EXPECT_EQ(m.type, MsgType::Ok) << answered;
+    }
+    ASSERT_EQ(answered, requests.size());
+    net::Close(killed);
+
+    BridgeClient next;
+    ASSERT_TRUE(next.Connect(server_->Port(), kTransportWinUsb));
+    const auto other = sim::testing::Unit50({9, 8, 7, 6});
+    Message a;
+    for (const auto& [type, payload] : std::vector<std::pair<MsgType, Bytes>>{
+             {MsgType::Line, {0}}, {MsgType::Write, sim::testing::RequestBlock(260, 1, ByteChecksum(other))},
+             {MsgType::Line, {1}}}) {
+        ASSERT_TRUE(next.Request(type, payload, &a));
+        EXPECT_EQ(a.type, MsgType::Ok);
+    }
+    ASSERT_TRUE(next.Request(MsgType::Read, EncodeWord(20), &a));
+    EXPECT_EQ(a.payload, sim::testing::Record(sim::kResultKind, 0x77, 1)) << "the announcement is answered";
+    ASSERT_TRUE(next.Request(MsgType::Read, EncodeWord(20), &a));
+    EXPECT_EQ(a.type, MsgType::Nothing) << "nothing queued for the killed host is delivered";
+    ASSERT_TRUE(next.Request(MsgType::Quit, {}, &a));
+    thread_.join();
+    EXPECT_EQ(ReadText(Out("errors.txt")), "");
+    EXPECT_NE(ReadText(Out("capture.txt")).find("SIM note new session: unit 1 dropped after 2000 of 5000 data bytes"),
+              std::string::npos);
 }
 
 TEST_F(BridgeProcess, EndsWhenIdleAndDropsABrokenStream) {

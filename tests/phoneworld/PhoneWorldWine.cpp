@@ -4,15 +4,19 @@
 // desktop's synchronisation software has let go of the phone (XP: wcestest.exe " /c:";
 // Vista: both services stopped) the same program opens the link and writes an image
 // through it, and restores the desktop's link after. Each row is one kind of updater:
-// the world must fail the ones that skip the release or the restore.
+// the world must fail the ones that skip the release or the restore. On the Vista path
+// discovery finds the boot loader's interface only while the phone runs its boot loader.
+// A world whose phone starts in its boot loader (a phone an earlier update left there)
+// has the boot loader at once and no Remote API link.
 // (tools/wine/phone-world.py sets the world up; run_phone_world.py runs this program.)
 //
-//   phoneworld_wine.exe xp|vista RESULTS DEVICEMODE SYSREBOOT WCESTEST SIMSERVICECTL
+//   phoneworld_wine.exe xp|vista[-boot-loader] RESULTS DEVICEMODE SYSREBOOT WCESTEST SIMSERVICECTL
 //
 // RESULTS is the bridge's results folder; the others are the programs' files.
 // FLASHWISE_PHONE names the phone's folder.
 
 #include <windows.h>
+#include <setupapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -245,6 +249,30 @@ bool WaitForSerialDevice(DWORD boundMs) {
     return false;
 }
 
+// What the program looks for on the Vista path before it opens anything: the present
+// interfaces of the boot loader's class, found by discovery alone.
+int PresentBootLoaderInterfaces() {
+    static const GUID kBootLoaderClass = {0x25DBCE51, 0x6C8F, 0x4A72, {0x8A, 0x6D, 0xB5, 0x4C, 0x2B, 0x4F, 0xC8, 0x35}};
+    HDEVINFO set = SetupDiGetClassDevsW(&kBootLoaderClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE) return -1;
+    int found = 0;
+    SP_DEVICE_INTERFACE_DATA data;
+    data.cbSize = sizeof data;
+    while (SetupDiEnumDeviceInterfaces(set, nullptr, &kBootLoaderClass, static_cast<DWORD>(found), &data)) ++found;
+    SetupDiDestroyDeviceInfoList(set);
+    return found;
+}
+
+// The interface follows the phone's restarts as a device enumerates: moments later.
+bool WaitForInterface(bool present, DWORD boundMs) {
+    const DWORD started = GetTickCount();
+    do {
+        if (PresentBootLoaderInterfaces() == (present ? 1 : 0)) return true;
+        Sleep(50);
+    } while (GetTickCount() - started < boundMs);
+    return false;
+}
+
 // The connection manager's window comes up with the world, moments after it was started.
 bool WaitForDccManWindow(DWORD boundMs) {
     const DWORD started = GetTickCount();
@@ -375,6 +403,8 @@ void RunUpdater(const Updater& updater, bool xp, Desktop& desktop, Rapi& rapi, c
     Check(rapi.Connect(), row + "the desktop reaches the phone");
     Check(rapi.Copy(deviceMode, L"\\windows\\DeviceMode.exe"), row + "DeviceMode.exe copied onto the phone");
     Check(rapi.Copy(sysReboot, L"\\windows\\SysReboot.exe"), row + "SysReboot.exe copied onto the phone");
+    if (!xp)
+        Check(WaitForInterface(false, 30000), row + "discovery finds no boot-loader interface before the restart");
     DWORD code = 99;
     Check(rapi.Run(L"DeviceMode", &code) && code == 0, row + "DeviceMode runs on the phone");
     {
@@ -386,6 +416,8 @@ void RunUpdater(const Updater& updater, bool xp, Desktop& desktop, Rapi& rapi, c
     Check(rapi.Run(L"SysReboot", &code) && code == 0, row + "SysReboot runs on the phone");
     rapi.Disconnect();
     Check(PhoneState().find("\nmode=bootloader") != std::string::npos, row + "the phone restarted into its boot loader");
+    if (!xp)
+        Check(WaitForInterface(true, 30000), row + "discovery finds the boot-loader interface after the restart");
     Check(!rapi.Connect(), row + "the desktop no longer reaches the phone");
     rapi.Disconnect();
 
@@ -447,6 +479,7 @@ int Run(bool xp, const std::filesystem::path& results, const std::wstring& devic
     else
         Check(ServiceRunning(L"WcesComm") && ServiceRunning(L"RapiMgr"), "the services WcesComm and RapiMgr run");
     Check(PhoneState().find("mode=bootloader") == std::string::npos, "the phone starts out running normally");
+    if (!xp) Check(PresentBootLoaderInterfaces() == 0, "discovery finds no boot-loader interface");
 
     // No boot loader while the phone runs normally: the link cannot be opened.
     {
@@ -466,16 +499,56 @@ int Run(bool xp, const std::filesystem::path& results, const std::wstring& devic
     return 0;
 }
 
+// A phone an earlier update left in its boot loader: the boot loader is there as the
+// world comes up, the Remote API cannot reach the phone, and once the desktop has let go
+// the link opens and writes an image.
+void RunStartingInBootLoader(bool xp, const std::filesystem::path& results, const std::wstring& wcestest,
+                             const std::wstring& serviceCtl) {
+    Check(PhoneState().find("\nmode=bootloader") != std::string::npos, "the phone starts in its boot loader");
+    if (xp) {
+        wchar_t target[512] = {};
+        Check(QueryDosDeviceW(L"wceusbsh001", target, 512) != 0, "\\\\.\\wceusbsh001 is there as the world is up");
+    } else {
+        Check(PresentBootLoaderInterfaces() == 1, "discovery finds the boot-loader interface as the world is up");
+    }
+    Rapi rapi;
+    Check(rapi.Complete(), "Rapi.dll binds from the system folder");
+    if (!rapi.Complete()) return;
+    Check(!rapi.Connect(), "the Remote API cannot reach a phone in its boot loader");
+    rapi.Disconnect();
+
+    Desktop desktop(xp, wcestest, serviceCtl);
+    Check(desktop.Release(), "the desktop's link is released");
+    {
+        auto link = MakeLink(xp);
+        const bool opened = link->Open();
+        Check(opened, "the boot-loader link opens once the desktop has let go");
+        if (opened) Download(*link, results, 1);
+    }
+    RestartPhoneNormally();
+    Check(desktop.Restore(), "the desktop's link is restored");
+    Check(rapi.Connect(), "the desktop reaches the phone once it runs normally");
+    rapi.Disconnect();
+    if (!xp) Check(WaitForInterface(false, 30000), "the interface goes when the phone leaves its boot loader");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 7 || (std::strcmp(argv[1], "xp") != 0 && std::strcmp(argv[1], "vista") != 0)) {
-        std::fprintf(stderr, "usage: phoneworld_wine.exe xp|vista RESULTS DEVICEMODE SYSREBOOT WCESTEST SIMSERVICECTL\n");
+    const std::string mode = argc > 1 ? argv[1] : "";
+    const bool bootLoader = mode == "xp-boot-loader" || mode == "vista-boot-loader";
+    if (argc != 7 || (mode != "xp" && mode != "vista" && !bootLoader)) {
+        std::fprintf(stderr, "usage: phoneworld_wine.exe xp|vista[-boot-loader] RESULTS DEVICEMODE SYSREBOOT WCESTEST "
+                             "SIMSERVICECTL\n");
         return 2;
     }
+    const bool xp = mode.rfind("xp", 0) == 0;
     const std::filesystem::path results = argv[2];
     try {
-        Run(std::strcmp(argv[1], "xp") == 0, results, Wide(argv[3]), Wide(argv[4]), Wide(argv[5]), Wide(argv[6]));
+        if (bootLoader)
+            RunStartingInBootLoader(xp, results, Wide(argv[5]), Wide(argv[6]));
+        else
+            Run(xp, results, Wide(argv[3]), Wide(argv[4]), Wide(argv[5]), Wide(argv[6]));
     } catch (const std::exception& e) {
         Check(false, std::string("no exception: ") + e.what());
     }

@@ -4,7 +4,10 @@ the test program in the world, phone-world.py down, and a check that the world l
 process behind.
 
   run_phone_world.py --build BUILD --device-mode EXE --sys-reboot EXE --wcestest EXE --service-ctl EXE
-                     xp|vista
+                     [--starts-in-boot-loader] xp|vista
+
+With --starts-in-boot-loader the phone starts in its boot loader (as an update that did
+not finish leaves it) and the program checks that world instead.
 
 The harness gives FLASHWISE_PROGRAM (the test program's copy), FLASHWISE_TEST_DIR and
 FLASHWISE_WINE_STATE.
@@ -43,15 +46,24 @@ def main():
     parser.add_argument("--sys-reboot", required=True)
     parser.add_argument("--wcestest", required=True)
     parser.add_argument("--service-ctl", required=True)
+    parser.add_argument("--starts-in-boot-loader", action="store_true")
     args = parser.parse_args()
 
     folder = os.environ["FLASHWISE_TEST_DIR"]
     state = os.environ["FLASHWISE_WINE_STATE"]
     world = os.path.join(folder, "world")
     common = ["--state", state, "--world", world]
+    mode = args.windows
+    extra = []
+    if args.starts_in_boot_loader:
+        mode += "-boot-loader"
+        phone_ini = os.path.join(folder, "phone.ini")
+        with open(phone_ini, "w") as f:
+            f.write("[phone]\nmode=bootloader\n")
+        extra = ["--phone-ini", phone_ini]
 
     up = subprocess.run([sys.executable, WORLD, "up", "--windows", args.windows, "--build", args.build,
-                         "--lifetime-s", "300"] + common, stdin=subprocess.DEVNULL, timeout=WORLD_TIMEOUT_S)
+                         "--lifetime-s", "300"] + common + extra, stdin=subprocess.DEVNULL, timeout=WORLD_TIMEOUT_S)
     if up.returncode != 0:
         print("FAILED: the phone world did not come up")
         return 1
@@ -65,7 +77,7 @@ def main():
                 key, _, value = line.strip().partition("=")
                 env[key] = value
         results = env["FLASHWISE_WORLD_RESULTS"]
-        test = subprocess.Popen(["wine", os.environ["FLASHWISE_PROGRAM"], args.windows, windows_path(results),
+        test = subprocess.Popen(["wine", os.environ["FLASHWISE_PROGRAM"], mode, windows_path(results),
                                  windows_path(args.device_mode), windows_path(args.sys_reboot),
                                  windows_path(args.wcestest), windows_path(args.service_ctl)],
                                 env=env, stdin=subprocess.DEVNULL, start_new_session=True)

@@ -28,7 +28,13 @@ simulated world was built in. `up` composes, in order:
   xp only          a watcher of the phone's state that starts the serial driver,
                    pointed at the bridge, once the phone is in its boot loader: the
                    devices \\.\wceusbshNNN exist only while the driver runs (a handle
-                   of an open the bridge refused fails every call)
+                   of an open the bridge refused fails every call); a phone that starts
+                   in its boot loader has them when `up` returns
+  vista only       the boot loader's interface follows the phone (BootLoaderRoutes.exe
+                   winusb-follow): discovery finds it present only while the phone runs
+                   its boot loader, from the moment `up` returns; each presence set is
+                   the act `usb interface present=1|0` in the world's log. `down` leaves
+                   it present again, as the routes' `up` made it
 
 The desktop's stand-ins keep their hold on the phone in its state and log every act
 in FOLDER/phone/world.log (sim/phone/README.md). `up` writes FOLDER/world.env: the
@@ -171,6 +177,18 @@ def wait_for_acts(log_path, source, act, count, process):
     return False
 
 
+def wait_for_file(path, process):
+    """Waits (bounded) until `path` exists; False if the process ends first without it."""
+    deadline = time.monotonic() + DESKTOP_WAIT_S
+    while time.monotonic() < deadline:
+        if os.path.exists(path):
+            return True
+        if process.poll() is not None:
+            return os.path.exists(path)
+        time.sleep(0.05)
+    return False
+
+
 def routes_present(state, windows):
     dosdevices = os.path.join(state.prefix, "dosdevices")
     winusb = any("#simphone#" in name for name in os.listdir(dosdevices))
@@ -285,10 +303,26 @@ def up(args, state):
     if args.windows == "xp":
         # The serial devices exist while the driver runs, so the driver starts when the
         # phone has restarted into its boot loader (a watcher of the phone's state).
-        pid = start_detached([sys.executable, os.path.abspath(__file__), "watch", "--state", state.root,
-                              "--world", folder, "--port", str(port), "--lifetime-s", str(args.lifetime_s)],
-                             os.environ.copy(), os.path.join(folder, "watch.log")).pid
-        did("process", pid=pid, marker="phone-world.py", what="the watcher of the phone's mode")
+        watcher = start_detached([sys.executable, os.path.abspath(__file__), "watch", "--state", state.root,
+                                  "--world", folder, "--port", str(port), "--lifetime-s", str(args.lifetime_s)],
+                                 os.environ.copy(), os.path.join(folder, "watch.log"))
+        did("process", pid=watcher.pid, marker="phone-world.py", what="the watcher of the phone's mode")
+        # A phone that starts in its boot loader is there as the world comes up.
+        if phone_in_boot_loader(os.path.join(phone, "phone.ini")) and not wait_for_file(
+                os.path.join(folder, "driver.started"), watcher):
+            raise winetest.HarnessError("the serial driver did not start for a phone in its boot loader; see %s" %
+                                        os.path.join(folder, "watch.log"))
+    else:
+        # Discovery finds the boot loader's interface only while the phone runs it; the
+        # interface as the routes left it comes back at `down` (a step before the
+        # follower's, so taken after the follower has ended).
+        did("presence", routes=built.routes)
+        follower = start_detached([winetest.WINE, built.routes, "winusb-follow", "--lifetime-ms", lifetime_ms], env,
+                                  os.path.join(folder, "presence.log"))
+        did("process", pid=follower.pid, marker="BootLoaderRoutes.exe", what="the interface's follower")
+        if not wait_for_acts(os.path.join(phone, "world.log"), "usb", "interface", 1, follower):
+            raise winetest.HarnessError("the interface's follower did not start; see %s" %
+                                        os.path.join(folder, "presence.log"))
 
     with open(os.path.join(folder, "world.env"), "w") as f:
         f.write("FLASHWISE_PHONE=%s\n" % winetest.windows_path(phone))
@@ -325,6 +359,9 @@ def down(args, state):
                         pass
                 if not end_process(step["pid"], step["marker"]):
                     failures.append("%s (pid %d) did not end" % (step["what"], step["pid"]))
+            elif kind == "presence":
+                if run(state, [winetest.WINE, step["routes"], "winusb-present", "1"], env=env) != 0:
+                    failures.append("the boot loader's interface was not made present again")
             elif kind == "routes":
                 if subprocess.run([sys.executable, ROUTES, "down", "--state", state.root, "--routes-exe",
                                    step["routes"]], stdin=subprocess.DEVNULL,

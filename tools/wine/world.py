@@ -7,10 +7,13 @@ down again at the end.
 import os
 import subprocess
 import sys
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PHONE_WORLD = os.path.join(HERE, "phone-world.py")
 STEP_TIMEOUT_S = 400
+# How long the world may take to follow a change of the phone's mode.
+FOLLOW_WAIT_S = 60
 
 
 def phone_ini(settings, registry=None):
@@ -99,7 +102,8 @@ class World:
 
     def report(self, lines=15):
         """The tail of each of the world's own logs, for a run that failed."""
-        for path in (os.path.join(self.folder, name) for name in ("watch.log", "bridge.log", "dccman.log")):
+        for path in (os.path.join(self.folder, name)
+                     for name in ("watch.log", "presence.log", "bridge.log", "dccman.log")):
             self._tail(path, lines)
         self._tail(os.path.join(self.state, "logs", "phone-world.log"), lines)
 
@@ -128,7 +132,29 @@ class World:
     def set_phone(self, **keys):
         """Changes [phone] keys between steps (every process re-reads the file). The
         phone's writers replace the file by a rename; a write between two of theirs
-        is what a test may do (sim/phone/README.md)."""
+        is what a test may do (sim/phone/README.md). A change of `mode` returns once the
+        desktop sees the phone as it now is: on the Vista path the boot loader's
+        interface present or absent, on the XP path the serial driver started for a
+        phone in its boot loader (bounded; an error if the world does not follow)."""
+        self._write_phone(keys)
+        if "mode" in keys:
+            self._wait_for_mode(keys["mode"] == "bootloader")
+
+    def _wait_for_mode(self, boot_loader):
+        deadline = time.monotonic() + FOLLOW_WAIT_S
+        while True:
+            if self.windows == "vista":
+                shown = self.acts("usb", "interface")
+                if shown and shown[-1].fields.get("present") == ("1" if boot_loader else "0"):
+                    return
+            elif not boot_loader or os.path.exists(os.path.join(self.folder, "driver.started")):
+                return
+            if time.monotonic() > deadline:
+                raise RuntimeError("the world did not follow the phone into mode %s within %d s" %
+                                   ("bootloader" if boot_loader else "normal", FOLLOW_WAIT_S))
+            time.sleep(0.05)
+
+    def _write_phone(self, keys):
         path = os.path.join(self.phone_folder, "phone.ini")
         with open(path, encoding="utf-8") as f:
             lines = f.read().splitlines()

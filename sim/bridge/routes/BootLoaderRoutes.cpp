@@ -5,6 +5,12 @@
 //                                       the boot-loader class, marked linked (present)
 //   BootLoaderRoutes.exe winusb-down    removes the interface and the device
 //   BootLoaderRoutes.exe winusb-query   prints the path of every present interface
+//   BootLoaderRoutes.exe winusb-present 0|1
+//                                       marks the interface absent or present
+//   BootLoaderRoutes.exe winusb-follow [--lifetime-ms N]
+//                                       keeps the interface present while the simulated
+//                                       phone (FLASHWISE_PHONE) runs its boot loader and
+//                                       absent otherwise (PresenceFollower.h)
 //
 // Run by tools/wine/bootloader-routes.py, which also makes the path openable. Exit
 // code 0 on success; the reason for a failure goes to the error stream.
@@ -15,10 +21,16 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <cwctype>
 #include <string>
 #include <vector>
 
+#include "sim/bridge/routes/InterfaceRegistry.h"
+#include "sim/bridge/routes/PresenceFollower.h"
+
 namespace {
+
+using namespace flashwise::bridge::routes;
 
 // The boot loader's device interface class.
 const GUID kInterfaceClass = {0x25DBCE51, 0x6C8F, 0x4A72, {0x8A, 0x6D, 0xB5, 0x4C, 0x2B, 0x4F, 0xC8, 0x35}};
@@ -31,66 +43,6 @@ const wchar_t kClassesKey[] =
 int Failed(const char* what) {
     std::fprintf(stderr, "BootLoaderRoutes: %s failed (error %lu)\n", what, static_cast<unsigned long>(GetLastError()));
     return 1;
-}
-
-// Every interface key of the class that belongs to the simulated device.
-std::vector<std::wstring> OurInterfaceKeys() {
-    std::vector<std::wstring> keys;
-    HKEY classes = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kClassesKey, 0, KEY_READ, &classes) != ERROR_SUCCESS) return keys;
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[512];
-        DWORD length = 512;
-        if (RegEnumKeyExW(classes, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        std::wstring lower(name, length);
-        for (auto& c : lower) c = static_cast<wchar_t>(towlower(c));
-        if (lower.find(L"#simphone#0000#") != std::wstring::npos) keys.push_back(std::wstring(name, length));
-    }
-    RegCloseKey(classes);
-    return keys;
-}
-
-bool MarkLinked() {
-    const auto keys = OurInterfaceKeys();
-    if (keys.empty()) return false;
-    for (const auto& key : keys) {
-        const std::wstring control = std::wstring(kClassesKey) + L"\\" + key + L"\\#\\Control";
-        HKEY h = nullptr;
-        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, control.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &h,
-                            nullptr) != ERROR_SUCCESS) {
-            return false;
-        }
-        const DWORD one = 1;
-        const LONG r = RegSetValueExW(h, L"Linked", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
-        RegCloseKey(h);
-        if (r != ERROR_SUCCESS) return false;
-    }
-    return true;
-}
-
-int Query(bool quiet) {
-    HDEVINFO set = SetupDiGetClassDevsW(&kInterfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) return Failed("SetupDiGetClassDevsW");
-    int found = 0;
-    for (DWORD index = 0;; ++index) {
-        SP_DEVICE_INTERFACE_DATA data;
-        data.cbSize = sizeof data;
-        if (!SetupDiEnumDeviceInterfaces(set, nullptr, &kInterfaceClass, index, &data)) break;
-        DWORD required = 0;
-        SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &required, nullptr);
-        std::vector<BYTE> block(required + sizeof(wchar_t));
-        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(block.data());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-        if (!SetupDiGetDeviceInterfaceDetailW(set, &data, detail, required, nullptr, nullptr)) continue;
-        ++found;
-        if (!quiet) {
-            char path[1024];
-            WideCharToMultiByte(CP_UTF8, 0, detail->DevicePath, -1, path, sizeof path, nullptr, nullptr);
-            std::printf("%s\n", path);
-        }
-    }
-    SetupDiDestroyDeviceInfoList(set);
-    return found;
 }
 
 int Up() {
@@ -120,8 +72,8 @@ int Up() {
         return Failed("SetupDiCreateDeviceInterfaceW");
     }
     SetupDiDestroyDeviceInfoList(set);
-    if (!MarkLinked()) return Failed("marking the interface linked");
-    if (Query(false) < 1) {
+    if (!SetInterfacePresent(true)) return Failed("marking the interface linked");
+    if (CountPresentInterfaces(false) < 1) {
         std::fprintf(stderr, "BootLoaderRoutes: the interface is registered but not present\n");
         return 1;
     }
@@ -151,20 +103,54 @@ int Down() {
         const std::wstring path = std::wstring(kClassesKey) + L"\\" + key;
         SHDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
     }
-    if (Query(true) != 0) {
+    if (CountPresentInterfaces(true) != 0) {
         std::fprintf(stderr, "BootLoaderRoutes: an interface of the boot-loader class is still present\n");
         return 1;
     }
     return 0;
 }
 
+int Present(const std::wstring& value) {
+    if (value != L"0" && value != L"1") {
+        std::fprintf(stderr, "BootLoaderRoutes: winusb-present takes 0 or 1\n");
+        return 2;
+    }
+    const bool present = value == L"1";
+    if (!SetInterfacePresent(present)) return Failed("setting the interface's presence");
+    if (CountPresentInterfaces(true) != (present ? 1 : 0)) {
+        std::fprintf(stderr, "BootLoaderRoutes: discovery does not show the interface %s\n",
+                     present ? "present" : "absent");
+        return 1;
+    }
+    return 0;
+}
+
+// A lifetime of 1 ms to one day; the default is the world's.
+bool ParseLifetime(int argc, wchar_t** argv, std::uint32_t* lifetimeMs) {
+    *lifetimeMs = 900000;
+    if (argc == 2) return true;
+    if (argc != 4 || std::wstring(argv[2]) != L"--lifetime-ms") return false;
+    const std::wstring digits = argv[3];
+    if (digits.empty() || digits.size() > 8) return false;
+    for (wchar_t c : digits) {
+        if (!std::iswdigit(c)) return false;
+    }
+    *lifetimeMs = static_cast<std::uint32_t>(std::wcstoul(digits.c_str(), nullptr, 10));
+    return *lifetimeMs >= 1 && *lifetimeMs <= 86400000u;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     const std::wstring verb = argc > 1 ? argv[1] : L"";
-    if (verb == L"winusb-up") return Up();
-    if (verb == L"winusb-down") return Down();
-    if (verb == L"winusb-query") return Query(false) >= 0 ? 0 : 1;
-    std::fprintf(stderr, "usage: BootLoaderRoutes.exe winusb-up | winusb-down | winusb-query\n");
+    if (verb == L"winusb-up" && argc == 2) return Up();
+    if (verb == L"winusb-down" && argc == 2) return Down();
+    if (verb == L"winusb-query" && argc == 2) return CountPresentInterfaces(false) >= 0 ? 0 : 1;
+    if (verb == L"winusb-present" && argc == 3) return Present(argv[2]);
+    std::uint32_t lifetimeMs = 0;
+    if (verb == L"winusb-follow" && ParseLifetime(argc, argv, &lifetimeMs)) return FollowPhone(lifetimeMs);
+    std::fprintf(stderr,
+                 "usage: BootLoaderRoutes.exe winusb-up | winusb-down | winusb-query | winusb-present 0|1 |\n"
+                 "                            winusb-follow [--lifetime-ms N]\n");
     return 2;
 }
