@@ -65,7 +65,7 @@ TO_UPDATE_PAGE = [("next",), ("update_page", "phone")]
 QUIT_UPDATE_PAGE = [("cancel",), ("message", 2, "Yes", ("Yes", "No")), ("ends",), ("no_helper_files",)]
 FAILED = [("message", 18, "OK"), ("ends",), ("text_count", 18, 1)]
 # A failure once the phone was sent to its boot loader: text 18, then where the phone waits.
-LEFT = [("message", 18, "OK"), ("message", 50, "OK"), ("ends",), ("journal", "kept")]
+LEFT = [("message", 18, "OK"), ("message", 50, "OK"), ("ends",), ("text_count", 18, 1), ("journal", "kept")]
 # Started again: the welcome page says the update did not finish, and Next finishes it.
 FINISHED_AGAIN = [("restart",), ("welcome_unfinished",), ("recover", "finish"), ("finish",), ("ends",),
                   ("journal", "gone")]
@@ -134,10 +134,12 @@ ROWS = [
                                                       ("ends",)]),
     # The one row per path that sits through the set-up wait's whole real minute.
     Row("boot_loader_never_appears", TO_UPDATE_PAGE + [("update", MESSAGE), ("setup_waits", 1), ("gave_up", 60)] +
-        FAILED + [("flash", ), ("desktop_released_and_restored",)], phone={"boot_loader_starts": "0"}),
-    Row("unit_rejected", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED + [("stopped_at", 1, 1, 1), ("flash",)],
+        LEFT + [("flash", ), ("desktop_released_and_restored",)], phone={"boot_loader_starts": "0"}),
+    Row("unit_rejected", TO_UPDATE_PAGE + [("update", MESSAGE)] + LEFT + [("stopped_at", 1, 1, 1), ("flash",)],
         faults=("result-code:data:0:0x88",)),
-    Row("link_vanishes", TO_UPDATE_PAGE + [("update", MESSAGE)] + FAILED + [("stopped_at", 1, 1, 0)],
+    # Started again, the program finds the phone left in its boot loader and finishes.
+    Row("link_vanishes", TO_UPDATE_PAGE + [("update", MESSAGE)] + LEFT + [("stopped_at", 1, 1, 0)] +
+        FINISHED_AGAIN + [("flash", "image")],
         faults=("vanish:data:1:0:65536",)),
     Row("cancel_update_page", TO_UPDATE_PAGE + QUIT_UPDATE_PAGE),
     Row("events_left_signalled", TO_UPDATE_PAGE + [
@@ -165,8 +167,6 @@ ROWS = [
     Row("session_end_refused", TO_UPDATE_PAGE + [
         ("update", "finish", "session_end"), ("session_end_allowed",), ("finish",), ("ends",)]),
     # A phone left in its boot loader is found by the next start and the update finished.
-    Row("left_by_vanished_link", TO_UPDATE_PAGE + [("update", MESSAGE)] + LEFT + FINISHED_AGAIN + [
-        ("flash", "image")], faults=("vanish:data:1:0:65536",)),
     Row("left_in_boot_loader_pass", TO_UPDATE_PAGE + [("update", MESSAGE)] + LEFT + [("journal_pass", 1)] +
         FINISHED_AGAIN + [("setup_waits", 2), ("flash", "boot-loader image", "image")],
         phone={"os": "5.1"}, faults=("vanish:data:1:0:4096",)),
