@@ -31,6 +31,7 @@
 #include "update/win/SystemEvents.h"
 #include "update/win/SystemRapi.h"
 #include "update/win/SystemRunRecordStore.h"
+#include "update/win/SystemUpdateJournalStore.h"
 #include "update/win/SystemServiceManager.h"
 #include "update/win/SystemThreads.h"
 #include "update/win/SystemTicks.h"
@@ -582,6 +583,48 @@ TEST(RunRecordStore, SurvivesTheProcessUntilRemoved) {
     RegCloseKey(key);
     store.Remove();
     EXPECT_FALSE(store.Load().has_value());
+    EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Flashwise", 0, KEY_READ, &key), ERROR_SUCCESS);
+}
+
+// The update journal beside the run's record under the one key: each goes alone, and a
+// journal cut short still says that a phone may wait in its boot loader.
+TEST(UpdateJournalStore, SharesTheProgramKeyAndACutRecordStillCounts) {
+    SystemUpdateJournalStore journal;
+    SystemRunRecordStore record;
+    journal.Remove();
+    record.Remove();
+    UpdateJournal written;
+    written.release = u"V2.10.5 FRA";
+    written.imageDigest = u"67536622-5042300";
+    written.bootLoaderPass = true;
+    written.pass = JournalPass::BootLoader;
+    ASSERT_TRUE(journal.Save(written));
+    ASSERT_TRUE(record.Save(RunRecord{}));
+    const std::optional<UpdateJournal> read = SystemUpdateJournalStore().Load();
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(read->release, written.release);
+    EXPECT_EQ(read->imageDigest, written.imageDigest);
+    EXPECT_TRUE(read->bootLoaderPass);
+    EXPECT_EQ(read->pass, JournalPass::BootLoader);
+    EXPECT_EQ(read->started.size(), 20u);  // the clock's time, as yyyy-mm-ddThh:mm:ssZ
+    journal.Remove();
+    EXPECT_FALSE(journal.Load().has_value());
+    EXPECT_TRUE(record.Load().has_value());
+
+    // Only the pass got written before the power went.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Flashwise\\Journal", 0, nullptr, 0, KEY_WRITE, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    const DWORD main = 2;
+    RegSetValueExW(key, L"Pass", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&main), sizeof main);
+    RegCloseKey(key);
+    const std::optional<UpdateJournal> cut = journal.Load();
+    ASSERT_TRUE(cut.has_value());
+    EXPECT_EQ(cut->imageDigest, u"");
+    EXPECT_EQ(cut->pass, JournalPass::Main);
+    journal.Remove();
+    record.Remove();
     EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Flashwise", 0, KEY_READ, &key), ERROR_SUCCESS);
 }
 
