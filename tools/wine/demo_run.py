@@ -198,6 +198,9 @@ class Demo:
         if args.desktop:
             winetest.import_registry(self.state, [(winetest.app_key(name) + "\\X11 Driver", {"Managed": "Y"})])
 
+        # A record an earlier demo left (one stopped half-way) would send this one
+        # straight to the boot loader's wait.
+        winetest.import_registry(self.state, [(r"HKLM\Software\Flashwise\Journal", None)])
         world = World(self.state.root, args.build, os.path.join(self.state.root, "demo-world"), args.windows,
                       phone_ini(PHONE), faults=[CUT_LINK] if args.recover else [], write_rate=args.write_rate)
         world_log = []
